@@ -1,0 +1,17 @@
+#!/bin/bash
+# Installs, as root on Debian, whatever the build and the tests need and the
+# machine lacks: the MinGW-w64 cross compiler, Wine, CMake and GoogleTest's
+# sources. Does nothing when all is there.
+set -euo pipefail
+packages=(cmake make g++-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64 wine wine64 googletest)
+missing=()
+for package in "${packages[@]}"; do
+  status=$(dpkg-query -W -f='${Status}' "$package" 2>/dev/null || true)
+  [ "$status" = "install ok installed" ] || missing+=("$package")
+done
+if [ ${#missing[@]} -gt 0 ]; then
+  echo "Installing: ${missing[*]}"
+  export DEBIAN_FRONTEND=noninteractive
+  apt-get update -qq
+  apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null
+fi

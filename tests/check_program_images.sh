@@ -1,0 +1,29 @@
+#!/bin/bash
+# Checks each program image with objdump: a PE32+ x64 image for the Windows
+# GUI subsystem that imports only DLLs every Windows has.
+# Usage: check_program_images.sh <objdump> <bin folder> <program.exe>...
+set -u
+objdump=$1 bin=$2
+shift 2
+allowed='^(KERNEL32|msvcrt|SHELL32|USER32|ADVAPI32|ntdll)\.dll$'
+failed=0
+for program in "$@"; do
+  image="$bin/$program"
+  if ! headers=$("$objdump" -p "$image" 2>&1); then
+    echo "FAIL $program: objdump cannot read it: $headers"; failed=1; continue
+  fi
+  grep -q 'file format pei-x86-64' <<<"$headers" || { echo "FAIL $program: not a PE32+ x64 image"; failed=1; }
+  grep -qE '^Subsystem\s+00000002' <<<"$headers" || { echo "FAIL $program: not the Windows GUI subsystem"; failed=1; }
+  imports=$(sed -n 's/^\s*DLL Name: //p' <<<"$headers")
+  [ -n "$imports" ] || { echo "FAIL $program: no import table found"; failed=1; }
+  while read -r dll; do
+    [ -z "$dll" ] && continue
+    if ! grep -qiE "$allowed" <<<"$dll"; then
+      echo "FAIL $program: imports $dll, which is not a Windows system DLL"; failed=1
+    fi
+  done <<<"$imports"
+  size=$(stat -c %s "$image")
+  echo "$program: $size bytes, imports: $(tr '\n' ' ' <<<"$imports")"
+done
+if [ $failed -ne 0 ]; then echo "program image checks failed"; exit 1; fi
+echo "program image checks passed"

@@ -1,0 +1,162 @@
+#include "tests/support/test_support.h"
+
+#include <atomic>
+#include <fstream>
+#include <sstream>
+#include <thread>
+
+namespace kestrun::testing {
+
+fs::path bin_dir() {
+  wchar_t buffer[MAX_PATH * 4];
+  const DWORD length = GetModuleFileNameW(nullptr, buffer, static_cast<DWORD>(std::size(buffer)));
+  return fs::path(std::wstring(buffer, length)).parent_path();
+}
+
+temp_folder::temp_folder(const std::string& name) {
+  static std::atomic<int> counter{0};
+  const fs::path root = fs::temp_directory_path() / "kestrun-tests";
+  path_ =
+      root / (name + "-" + std::to_string(GetCurrentProcessId()) + "-" + std::to_string(counter++));
+  std::error_code ignored;
+  fs::remove_all(path_, ignored);
+  fs::create_directories(path_);
+}
+
+temp_folder::~temp_folder() {
+  // Programs started by a test may still be ending; give them a moment.
+  for (int attempt = 0; attempt < 20; ++attempt) {
+    std::error_code error;
+    fs::remove_all(path_, error);
+    if (!error) return;
+    Sleep(100);
+  }
+}
+
+void write_file(const fs::path& file, const std::string& bytes) {
+  if (file.has_parent_path()) fs::create_directories(file.parent_path());
+  std::ofstream out(file, std::ios::binary | std::ios::trunc);
+  out << bytes;
+}
+
+std::string read_file(const fs::path& file) {
+  std::ifstream in(file, std::ios::binary);
+  std::ostringstream bytes;
+  bytes << in.rdbuf();
+  return bytes.str();
+}
+
+void set_write_time(const fs::path& file, long long unix_seconds) {
+  const DWORD attributes = GetFileAttributesW(file.c_str());
+  const bool is_folder =
+      attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY);
+  HANDLE handle = CreateFileW(file.c_str(), FILE_WRITE_ATTRIBUTES,
+                              FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                              OPEN_EXISTING, is_folder ? FILE_FLAG_BACKUP_SEMANTICS : 0, nullptr);
+  if (handle == INVALID_HANDLE_VALUE) return;
+  const long long ticks = unix_seconds * 10000000LL + 116444736000000000LL;
+  FILETIME time;
+  time.dwLowDateTime = static_cast<DWORD>(ticks & 0xFFFFFFFF);
+  time.dwHighDateTime = static_cast<DWORD>(ticks >> 32);
+  SetFileTime(handle, nullptr, nullptr, &time);
+  CloseHandle(handle);
+}
+
+void copy_program(const std::string& program, const fs::path& folder, const std::string& as_name) {
+  fs::copy_file(bin_dir() / program, folder / (as_name.empty() ? program : as_name),
+                fs::copy_options::overwrite_existing);
+}
+
+DWORD run_program(const fs::path& exe, const std::wstring& command_line,
+                  const fs::path& working_directory, std::chrono::milliseconds timeout) {
+  std::wstring writable = command_line;
+  writable.push_back(L'\0');
+  STARTUPINFOW startup{};
+  startup.cb = sizeof startup;
+  PROCESS_INFORMATION process{};
+  if (!CreateProcessW(exe.c_str(), &writable[0], nullptr, nullptr, FALSE, 0, nullptr,
+                      working_directory.c_str(), &startup, &process)) {
+    return ~0u - 1;
+  }
+  DWORD exit_code = ~0u;
+  if (WaitForSingleObject(process.hProcess, static_cast<DWORD>(timeout.count())) == WAIT_OBJECT_0) {
+    GetExitCodeProcess(process.hProcess, &exit_code);
+  } else {
+    TerminateProcess(process.hProcess, ~0u);
+    WaitForSingleObject(process.hProcess, 5000);
+  }
+  CloseHandle(process.hThread);
+  CloseHandle(process.hProcess);
+  return exit_code;
+}
+
+bool wait_for_file(const fs::path& file, std::chrono::milliseconds timeout) {
+  const auto deadline = std::chrono::steady_clock::now() + timeout;
+  while (std::chrono::steady_clock::now() < deadline) {
+    if (GetFileAttributesW(file.c_str()) != INVALID_FILE_ATTRIBUTES) return true;
+    Sleep(20);
+  }
+  return GetFileAttributesW(file.c_str()) != INVALID_FILE_ATTRIBUTES;
+}
+
+bool read_start_record(const fs::path& folder, const std::string& program, start_record& record) {
+  const fs::path file = folder / (program + ".record.txt");
+  if (!wait_for_file(file)) return false;
+  const std::string bytes = read_file(file);
+  std::istringstream lines(bytes);
+  std::string line;
+  while (std::getline(lines, line)) {
+    const auto equals = line.find('=');
+    if (equals == std::string::npos) continue;
+    const std::string key = line.substr(0, equals);
+    const std::string value = line.substr(equals + 1);
+    if (key == "command_line") record.command_line = value;
+    if (key == "working_directory") record.working_directory = value;
+    if (key == "path") record.path_variable = value;
+  }
+  return true;
+}
+
+std::vector<std::string> split_crlf(const std::string& bytes) {
+  std::vector<std::string> lines;
+  size_t start = 0;
+  while (start < bytes.size()) {
+    const size_t end = bytes.find("\r\n", start);
+    if (end == std::string::npos) {
+      lines.push_back(bytes.substr(start));
+      break;
+    }
+    lines.push_back(bytes.substr(start, end - start));
+    start = end + 2;
+  }
+  return lines;
+}
+
+bool has_log_prefix(const std::string& line) {
+  // "2026-03-07 09:05:02.047: " with a year of any length.
+  size_t i = 0;
+  while (i < line.size() && isdigit(static_cast<unsigned char>(line[i]))) ++i;
+  if (i == 0) return false;
+  const std::string rest_pattern = "-dd-dd dd:dd:dd.ddd: ";
+  if (line.size() < i + rest_pattern.size()) return false;
+  for (size_t k = 0; k < rest_pattern.size(); ++k) {
+    const char c = line[i + k];
+    if (rest_pattern[k] == 'd' ? !isdigit(static_cast<unsigned char>(c)) : c != rest_pattern[k])
+      return false;
+  }
+  return true;
+}
+
+std::vector<std::string> log_texts(const std::string& log_bytes) {
+  std::vector<std::string> texts;
+  for (const std::string& line : split_crlf(log_bytes)) {
+    if (has_log_prefix(line)) {
+      texts.push_back(line.substr(line.find(": ") + 2));
+    } else {
+      texts.push_back("<no prefix>" + line);
+    }
+  }
+  return texts;
+}
+
+}  // namespace kestrun::testing
