@@ -2,6 +2,7 @@
 
 #include <atomic>
 #include <fstream>
+#include <memory>
 #include <sstream>
 #include <thread>
 
@@ -157,6 +158,119 @@ std::vector<std::string> log_texts(const std::string& log_bytes) {
     }
   }
   return texts;
+}
+
+}  // namespace kestrun::testing
+
+#include "runtime/log.h"
+#include "runtime/retry.h"
+
+namespace kestrun::testing {
+
+log_capture::log_capture() : file_(folder_ / "starter.log") { starter_log.open(file_.u8string()); }
+
+log_capture::~log_capture() { starter_log.close(); }
+
+std::string log_capture::bytes() const {
+  starter_log.flush();
+  return read_file(file_);
+}
+
+std::vector<std::string> log_capture::texts() const { return log_texts(bytes()); }
+
+scoped_current_directory::scoped_current_directory(const fs::path& folder)
+    : previous_(fs::current_path()) {
+  fs::current_path(folder);
+}
+
+scoped_current_directory::~scoped_current_directory() {
+  std::error_code ignored;
+  fs::current_path(previous_, ignored);
+}
+
+held_file::held_file(const fs::path& file, std::chrono::milliseconds how_long) {
+  static std::atomic<int> counter{0};
+  const fs::path marker =
+      fs::temp_directory_path() /
+      ("kestrun-held-" + std::to_string(GetCurrentProcessId()) + "-" + std::to_string(counter++));
+  DeleteFileW(marker.c_str());
+  const fs::path holder = bin_dir() / "file_holder.exe";
+  std::wstring command = L"file_holder.exe \"" + file.wstring() + L"\" " +
+                         std::to_wstring(how_long.count()) + L" \"" + marker.wstring() + L"\"";
+  command.push_back(L'\0');
+  STARTUPINFOW startup{};
+  startup.cb = sizeof startup;
+  PROCESS_INFORMATION process{};
+  if (!CreateProcessW(holder.c_str(), &command[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr,
+                      &startup, &process)) {
+    return;
+  }
+  CloseHandle(process.hThread);
+  process_ = process.hProcess;
+  // Held once the marker is there; the holder ending first means it failed.
+  for (int i = 0; i < 500; ++i) {
+    if (GetFileAttributesW(marker.c_str()) != INVALID_FILE_ATTRIBUTES) {
+      held_ = true;
+      return;
+    }
+    if (WaitForSingleObject(process_, 20) == WAIT_OBJECT_0) return;
+  }
+}
+
+held_file::~held_file() {
+  if (!process_) return;
+  if (WaitForSingleObject(process_, 120000) != WAIT_OBJECT_0) release();
+  CloseHandle(process_);
+}
+
+void held_file::release() {
+  if (!process_) return;
+  TerminateProcess(process_, 0);
+  WaitForSingleObject(process_, 10000);
+}
+
+namespace {
+
+struct fake_clock_state {
+  std::int64_t system_ticks = 1772874302LL * 10000000LL;
+  std::chrono::steady_clock::time_point steady{std::chrono::hours(1000)};
+  std::vector<unsigned long> sleeps;
+  std::function<void(size_t)> on_sleep;
+};
+
+fake_clock_state* fake_state = nullptr;
+
+std::int64_t fake_system_ticks() { return fake_state->system_ticks; }
+std::chrono::steady_clock::time_point fake_steady_now() { return fake_state->steady; }
+void fake_sleep(unsigned long milliseconds) {
+  fake_state->sleeps.push_back(milliseconds);
+  fake_state->steady += std::chrono::milliseconds(milliseconds);
+  fake_state->system_ticks += static_cast<std::int64_t>(milliseconds) * 10000;
+  if (fake_state->on_sleep) fake_state->on_sleep(fake_state->sleeps.size());
+}
+
+const retry_timing fake_timing{&fake_system_ticks, &fake_steady_now, &fake_sleep};
+std::unique_ptr<scoped_retry_timing> fake_guard;
+
+}  // namespace
+
+fake_retry_clock::fake_retry_clock() {
+  fake_state = new fake_clock_state;
+  fake_guard.reset(new scoped_retry_timing(fake_timing));
+}
+
+fake_retry_clock::~fake_retry_clock() {
+  fake_guard.reset();
+  delete fake_state;
+  fake_state = nullptr;
+}
+
+const std::vector<unsigned long>& fake_retry_clock::sleeps() const { return fake_state->sleeps; }
+
+void fake_retry_clock::shift_system_clock(std::int64_t ticks) { fake_state->system_ticks += ticks; }
+
+void fake_retry_clock::set_on_sleep(std::function<void(size_t)> on_sleep) {
+  fake_state->on_sleep = std::move(on_sleep);
 }
 
 }  // namespace kestrun::testing

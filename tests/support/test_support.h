@@ -5,7 +5,9 @@
 #include <windows.h>
 
 #include <chrono>
+#include <cstdint>
 #include <filesystem>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -74,5 +76,75 @@ bool has_log_prefix(const std::string& line);
 
 // Splits bytes at CR LF; a trailing part without CR LF is returned as well.
 std::vector<std::string> split_crlf(const std::string& bytes);
+
+}  // namespace kestrun::testing
+
+namespace kestrun::testing {
+
+// Opens the process-wide starter_log on a file of its own for one test and
+// closes it again; texts() gives the lines written so far.
+class log_capture {
+ public:
+  log_capture();
+  ~log_capture();
+  log_capture(const log_capture&) = delete;
+  log_capture& operator=(const log_capture&) = delete;
+
+  std::string bytes() const;
+  std::vector<std::string> texts() const;
+
+ private:
+  temp_folder folder_{"log"};
+  fs::path file_;
+};
+
+// Makes a folder the working directory for one test (the steps work on "."
+// and resolve bare names against the working directory).
+class scoped_current_directory {
+ public:
+  explicit scoped_current_directory(const fs::path& folder);
+  ~scoped_current_directory();
+  scoped_current_directory(const scoped_current_directory&) = delete;
+  scoped_current_directory& operator=(const scoped_current_directory&) = delete;
+
+ private:
+  fs::path previous_;
+};
+
+// Holds a file (or folder) open with share mode 0 from another process, the
+// file_holder helper, for the given time. Returns once it is held. The
+// destructor waits for the holder to let go (or ends it).
+class held_file {
+ public:
+  held_file(const fs::path& file, std::chrono::milliseconds how_long);
+  ~held_file();
+  held_file(const held_file&) = delete;
+  held_file& operator=(const held_file&) = delete;
+  bool held() const { return held_; }
+  // Ends the holder now, which frees the file.
+  void release();
+
+ private:
+  HANDLE process_ = nullptr;
+  bool held_ = false;
+};
+
+// A clock for the retrying steps that only moves when they sleep: with it
+// installed, a minute of retries runs in no time. on_sleep (if set) runs
+// after each sleep, with the number of sleeps so far, so a test can free a
+// file after a few seconds of "waiting".
+class fake_retry_clock {
+ public:
+  fake_retry_clock();
+  ~fake_retry_clock();
+  fake_retry_clock(const fake_retry_clock&) = delete;
+  fake_retry_clock& operator=(const fake_retry_clock&) = delete;
+
+  // Milliseconds passed to each Sleep call, in order.
+  const std::vector<unsigned long>& sleeps() const;
+  // Moves the system clock alone (for example back, as a user might).
+  void shift_system_clock(std::int64_t ticks);
+  void set_on_sleep(std::function<void(size_t sleep_count)> on_sleep);
+};
 
 }  // namespace kestrun::testing

@@ -1,0 +1,66 @@
+// Directory entries: a path together with what Windows said about it when
+// the entry was made, and flat listings of a folder.
+//
+// These are thin wrappers over the Win32 calls rather than std::filesystem:
+// MinGW's libstdc++ turns several Windows errors into errno values (a failed
+// status of an invalid name is not "not found" there), and the log must show
+// what Windows said. Every failure is thrown as a
+// std::filesystem::filesystem_error carrying the Windows error code in the
+// system category.
+#pragma once
+
+#include <cstdint>
+#include <filesystem>
+#include <string>
+#include <vector>
+
+namespace kestrun {
+
+namespace fs = std::filesystem;
+
+struct directory_entry {
+  fs::path path;
+  bool exists = false;
+  std::uint32_t attributes = 0;
+  // Last write time as FILETIME ticks (100 ns since 1601-01-01 UTC).
+  std::int64_t last_write_filetime = 0;
+
+  bool is_directory() const;
+  // A junction, a symbolic link or another reparse point. Such an entry is
+  // removed itself and never descended into.
+  bool is_reparse_point() const;
+};
+
+// Windows errors that only mean "nothing is there": 2 file not found, 3 path
+// not found, 53 network path not found, 123 invalid name.
+bool is_not_found_error(unsigned long code);
+
+// Throws the filesystem_error for a Windows error code.
+[[noreturn]] void throw_windows_error(const char* operation, const fs::path& path1,
+                                      unsigned long code);
+[[noreturn]] void throw_windows_error(const char* operation, const fs::path& path1,
+                                      const fs::path& path2, unsigned long code);
+
+// Reads the entry's status now, without following a link. A missing path
+// gives an entry with exists == false; any other error is thrown.
+directory_entry make_entry(const fs::path& path);
+
+// The entries of a folder, one level, without "." and "..", in the order the
+// file system returns them. Each entry's path is the folder joined with the
+// entry's name. Throws when the folder cannot be listed.
+std::vector<directory_entry> list_directory(const fs::path& folder);
+
+// Whether something exists under the path, following links: a link whose
+// target is gone does not count. Not-found errors give false; others throw.
+bool path_exists(const fs::path& path);
+
+// The entry's name (last path component) as a narrow (UTF-8) string.
+std::string entry_name(const directory_entry& entry);
+std::string narrow_path(const fs::path& path);
+
+// Last write time in whole seconds since 1970-01-01 00:00:00 UTC, truncated
+// toward zero (so a time before 1970 within its first second gives 0 and
+// anything earlier a negative number).
+std::int64_t last_write_unix_seconds(const directory_entry& entry);
+
+}  // namespace kestrun

@@ -1,0 +1,120 @@
+#include "runtime/file_operations.h"
+
+#include <windows.h>
+
+#include <exception>
+#include <ostream>
+
+#include "runtime/log.h"
+#include "runtime/text.h"
+
+namespace kestrun {
+
+namespace {
+
+// Removes one file, link or empty folder. A folder-like reparse point (a
+// junction or a directory symbolic link) is removed with RemoveDirectoryW,
+// which deletes the link and never touches what it points to.
+void remove_single(const directory_entry& entry) {
+  const wchar_t* path = entry.path.c_str();
+  if (entry.is_directory()) {
+    if (RemoveDirectoryW(path)) return;
+    const DWORD error = GetLastError();
+    // Gone in the meantime: what was to be removed is not there.
+    if (is_not_found_error(error)) return;
+    throw_windows_error("remove", entry.path, error);
+  }
+  if (DeleteFileW(path)) return;
+  DWORD error = GetLastError();
+  if (is_not_found_error(error)) return;
+  // DeleteFileW refuses read-only files with "access denied". An old DLL or
+  // jar shipped read-only is still to be replaced, so the attribute is
+  // cleared and the delete tried once more; it is put back if that fails.
+  if (error == ERROR_ACCESS_DENIED && (entry.attributes & FILE_ATTRIBUTE_READONLY)) {
+    if (SetFileAttributesW(path, entry.attributes & ~FILE_ATTRIBUTE_READONLY)) {
+      if (DeleteFileW(path)) return;
+      error = GetLastError();
+      SetFileAttributesW(path, entry.attributes);
+    }
+  }
+  throw_windows_error("remove", entry.path, error);
+}
+
+void remove_tree(const directory_entry& entry) {
+  if (!entry.exists) return;
+  if (entry.is_directory() && !is_link_to_remove_not_descend(entry)) {
+    for (const directory_entry& child : list_directory(entry.path)) remove_tree(child);
+  }
+  remove_single(entry);
+}
+
+}  // namespace
+
+bool is_link_to_remove_not_descend(const directory_entry& entry) {
+  return entry.is_reparse_point();
+}
+
+std::string quoted_path(const std::filesystem::path& path) {
+  std::string quoted = "\"";
+  for (const char c : narrow(path.wstring())) {
+    if (c == '\\' || c == '"') quoted += '\\';
+    quoted += c;
+  }
+  quoted += '"';
+  return quoted;
+}
+
+void log_error_report(const std::string& first_line,
+                      const std::filesystem::filesystem_error& error) {
+  log_line_start() << first_line << std::endl;
+  starter_log << "what():  " << error.what() << std::endl;
+  starter_log << "path1(): " << quoted_path(error.path1()) << std::endl;
+  starter_log << "path2(): " << quoted_path(error.path2()) << std::endl;
+  starter_log << "code().value():    " << error.code().value() << std::endl;
+  starter_log << "code().message():  " << error.code().message() << std::endl;
+  starter_log << "code().category(): " << error.code().category().name() << std::endl;
+}
+
+bool delete_entry(directory_entry entry, bool recursive) {
+  const std::string first_line = "Error deleting '" + entry_name(entry) + "'";
+  try {
+    // Read the status afresh: the entry may be from a listing made a while
+    // ago, and what is there now decides how it is removed.
+    const directory_entry current = make_entry(entry.path);
+    if (!current.exists) return true;
+    if (recursive) {
+      remove_tree(current);
+    } else {
+      remove_single(current);
+    }
+    return true;
+  } catch (const std::filesystem::filesystem_error& error) {
+    log_error_report(first_line, error);
+  } catch (const std::exception&) {
+    log_line(first_line);
+  } catch (...) {
+    log_line(first_line);
+  }
+  return false;
+}
+
+bool rename_entry(directory_entry entry, std::string new_name) {
+  const std::string first_line = "Error renaming '" + entry_name(entry) + "' to '" + new_name + "'";
+  try {
+    const std::filesystem::path target(widen(new_name));
+    if (!MoveFileExW(entry.path.c_str(), target.c_str(),
+                     MOVEFILE_REPLACE_EXISTING | MOVEFILE_COPY_ALLOWED)) {
+      throw_windows_error("rename", entry.path, target, GetLastError());
+    }
+    return true;
+  } catch (const std::filesystem::filesystem_error& error) {
+    log_error_report(first_line, error);
+  } catch (const std::exception&) {
+    log_line(first_line);
+  } catch (...) {
+    log_line(first_line);
+  }
+  return false;
+}
+
+}  // namespace kestrun

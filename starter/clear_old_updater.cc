@@ -1,0 +1,1 @@
+#include "starter/clear_old_updater.h"

@@ -1,0 +1,1 @@
+#include "starter/jvm_rotation.h"

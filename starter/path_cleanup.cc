@@ -1,0 +1,1 @@
+#include "starter/path_cleanup.h"

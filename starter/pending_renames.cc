@@ -1,0 +1,1 @@
+#include "starter/pending_renames.h"

@@ -1,0 +1,1 @@
+#include "starter/replace_updater.h"

@@ -1,0 +1,3 @@
+#include "starter/clear_old_updater.h"
+
+#include <gtest/gtest.h>

@@ -1,0 +1,3 @@
+#include "runtime/file_operations.h"
+
+#include <gtest/gtest.h>

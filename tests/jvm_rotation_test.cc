@@ -1,0 +1,3 @@
+#include "starter/jvm_rotation.h"
+
+#include <gtest/gtest.h>

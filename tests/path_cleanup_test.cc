@@ -1,0 +1,3 @@
+#include "starter/path_cleanup.h"
+
+#include <gtest/gtest.h>

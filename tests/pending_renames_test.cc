@@ -1,0 +1,3 @@
+#include "starter/pending_renames.h"
+
+#include <gtest/gtest.h>

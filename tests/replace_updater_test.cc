@@ -1,0 +1,3 @@
+#include "starter/replace_updater.h"
+
+#include <gtest/gtest.h>

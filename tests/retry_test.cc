@@ -1,0 +1,3 @@
+#include "runtime/retry.h"
+
+#include <gtest/gtest.h>
