@@ -1,5 +1,6 @@
 #include "runtime/process.h"
 
+#include <shellapi.h>
 #include <windows.h>
 
 #include <vector>
@@ -46,6 +47,14 @@ void start_process(const std::string& executable, const std::optional<std::strin
   }
   if (process_info.hProcess) CloseHandle(process_info.hProcess);
   if (process_info.hThread) CloseHandle(process_info.hThread);
+}
+
+std::optional<std::string> find_associated_program(const std::string& file_name) {
+  char program[MAX_PATH] = {};
+  const HINSTANCE found = FindExecutableA(file_name.c_str(), nullptr, program);
+  // Values of 32 or less are error codes, not a found program.
+  if (static_cast<int>(reinterpret_cast<INT_PTR>(found)) <= 32) return std::nullopt;
+  return std::string(program);
 }
 
 std::string error_text(unsigned long code) {

@@ -91,7 +91,7 @@ TEST_P(ProgramResources, NameThemselvesInTheirVersionRecord) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Programs, ProgramResources,
-                         ::testing::Values("kestrun-s2.exe", "kestrun-offline.exe",
+                         ::testing::Values("kestrun.exe", "kestrun-s2.exe", "kestrun-offline.exe",
                                            "kestrun-normal.exe"),
                          [](const ::testing::TestParamInfo<const char*>& info) {
                            std::string name = info.param;

@@ -1,0 +1,209 @@
+// Measures kestrun.exe under the conditions a user's machine gives it and
+// prints a table; every figure is the median of several runs.
+//
+//   happy path  kestrun.exe in a healthy installation with nothing pending,
+//               next to a floor program that only starts the same updater
+//   scale       installations of 1,000 / 10,000 / 50,000 plain files, and one
+//               with 500 pending jars and 500 pending DLLs, next to one plain
+//               listing of the same folder
+//   waiting     CPU time kestrun.exe uses while it retries a DLL held open
+//               for the whole minute
+//
+// Usage: kestrun_bench [--quick]   (--quick: fewer runs, no minute wait)
+#include <windows.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <string>
+#include <vector>
+
+namespace fs = std::filesystem;
+using clock_type = std::chrono::steady_clock;
+
+namespace {
+
+fs::path bin_dir() {
+  wchar_t buffer[MAX_PATH];
+  const DWORD length = GetModuleFileNameW(nullptr, buffer, MAX_PATH);
+  return fs::path(std::wstring(buffer, length)).parent_path();
+}
+
+void write_file(const fs::path& file, const std::string& text) {
+  fs::create_directories(file.parent_path());
+  std::ofstream(file, std::ios::binary) << text;
+}
+
+struct run_result {
+  double milliseconds = 0;
+  double cpu_milliseconds = 0;
+  DWORD exit_code = 0;
+};
+
+double filetime_ms(const FILETIME& time) {
+  ULARGE_INTEGER value;
+  value.LowPart = time.dwLowDateTime;
+  value.HighPart = time.dwHighDateTime;
+  return static_cast<double>(value.QuadPart) / 10000.0;
+}
+
+run_result run(const fs::path& exe, const std::wstring& command_line, const fs::path& folder) {
+  std::wstring writable = command_line;
+  writable.push_back(L'\0');
+  STARTUPINFOW startup{};
+  startup.cb = sizeof startup;
+  PROCESS_INFORMATION process{};
+  run_result result;
+  const auto start = clock_type::now();
+  if (!CreateProcessW(exe.c_str(), &writable[0], nullptr, nullptr, FALSE, 0, nullptr,
+                      folder.c_str(), &startup, &process)) {
+    result.exit_code = ~0u;
+    return result;
+  }
+  WaitForSingleObject(process.hProcess, INFINITE);
+  result.milliseconds =
+      std::chrono::duration<double, std::milli>(clock_type::now() - start).count();
+  FILETIME created, exited, kernel, user;
+  if (GetProcessTimes(process.hProcess, &created, &exited, &kernel, &user)) {
+    result.cpu_milliseconds = filetime_ms(kernel) + filetime_ms(user);
+  }
+  GetExitCodeProcess(process.hProcess, &result.exit_code);
+  CloseHandle(process.hThread);
+  CloseHandle(process.hProcess);
+  return result;
+}
+
+double median(std::vector<double> values) {
+  std::sort(values.begin(), values.end());
+  return values.empty() ? 0 : values[values.size() / 2];
+}
+
+// A healthy installation: the updater files, an empty JVM group beside it.
+fs::path make_installation(const fs::path& root) {
+  std::error_code ignored;
+  fs::remove_all(root, ignored);
+  const fs::path app = root / "app";
+  fs::create_directories(app);
+  fs::create_directories(root / "JVM" / "group1");
+  fs::copy_file(bin_dir() / "kestrun.exe", app / "kestrun.exe");
+  fs::copy_file(bin_dir() / "floor_starter.exe", app / "floor_starter.exe");
+  fs::copy_file(bin_dir() / "updater_stub.exe", app / "Updater_Client.exe");
+  write_file(app / "Updater_Client.jar", "jar");
+  write_file(app / "Updater_Client.sh", "sh");
+  return app;
+}
+
+double time_kestrun(const fs::path& app, int runs, std::vector<double>* cpu = nullptr) {
+  std::vector<double> times;
+  for (int i = 0; i < runs; ++i) {
+    const run_result result = run(app / "kestrun.exe", L"kestrun.exe", app);
+    times.push_back(result.milliseconds);
+    if (cpu) cpu->push_back(result.cpu_milliseconds);
+  }
+  return median(times);
+}
+
+double time_listing(const fs::path& folder, int runs) {
+  std::vector<double> times;
+  for (int i = 0; i < runs; ++i) {
+    const auto start = clock_type::now();
+    WIN32_FIND_DATAW data;
+    HANDLE find = FindFirstFileW((folder / L"*").c_str(), &data);
+    size_t count = 0;
+    if (find != INVALID_HANDLE_VALUE) {
+      do ++count;
+      while (FindNextFileW(find, &data));
+      FindClose(find);
+    }
+    times.push_back(std::chrono::duration<double, std::milli>(clock_type::now() - start).count());
+  }
+  return median(times);
+}
+
+void add_plain_files(const fs::path& app, int count) {
+  for (int i = 0; i < count; ++i) {
+    const fs::path file = app / ("data" + std::to_string(i) + ".bin");
+    HANDLE handle = CreateFileW(file.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
+                                FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (handle != INVALID_HANDLE_VALUE) CloseHandle(handle);
+  }
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  const bool quick = argc > 1 && std::string(argv[1]) == "--quick";
+  const int runs = quick ? 3 : 7;
+  const fs::path root = fs::temp_directory_path() / "kestrun-bench";
+
+  std::printf("kestrun benchmark (median of %d runs, milliseconds, under Wine)\n\n", runs);
+
+  // Happy path against the floor.
+  {
+    const fs::path app = make_installation(root / "happy");
+    run(app / "kestrun.exe", L"kestrun.exe", app);  // warm the file cache
+    std::vector<double> kestrun_times, floor_times;
+    for (int i = 0; i < runs; ++i) {
+      floor_times.push_back(run(app / "floor_starter.exe", L"floor_starter.exe", app).milliseconds);
+      kestrun_times.push_back(run(app / "kestrun.exe", L"kestrun.exe", app).milliseconds);
+    }
+    const double kestrun_ms = median(kestrun_times), floor_ms = median(floor_times);
+    std::printf("%-44s %10s %10s %8s\n", "happy path", "kestrun", "floor", "ratio");
+    std::printf("%-44s %10.1f %10.1f %8.2f\n\n", "healthy installation, nothing pending",
+                kestrun_ms, floor_ms, kestrun_ms / floor_ms);
+  }
+
+  // Scale with the size of the installation.
+  std::printf("%-44s %10s %10s %8s %10s\n", "scale", "kestrun", "listing", "ratio", "us/entry");
+  for (const int files : {1000, 10000, 50000}) {
+    const fs::path app = make_installation(root / ("scale" + std::to_string(files)));
+    add_plain_files(app, files);
+    run(app / "kestrun.exe", L"kestrun.exe", app);
+    const double kestrun_ms = time_kestrun(app, runs);
+    const double listing_ms = time_listing(app, runs);
+    char label[64];
+    std::snprintf(label, sizeof label, "%d plain files, nothing pending", files);
+    std::printf("%-44s %10.1f %10.1f %8.2f %10.2f\n", label, kestrun_ms, listing_ms,
+                kestrun_ms / listing_ms, kestrun_ms * 1000.0 / files);
+  }
+  {
+    // Pending renames are done once; every run gets a fresh installation.
+    std::vector<double> times;
+    double listing_ms = 0;
+    for (int i = 0; i < runs; ++i) {
+      const fs::path app = make_installation(root / "pending");
+      for (int k = 0; k < 500; ++k) {
+        write_file(app / ("lib" + std::to_string(k) + ".jar"), "old");
+        write_file(app / ("lib" + std::to_string(k) + ".rename-to-jar"), "new");
+        write_file(app / ("native" + std::to_string(k) + ".dll"), "old");
+        write_file(app / ("native" + std::to_string(k) + ".new.dll"), "new");
+      }
+      if (i == 0) listing_ms = time_listing(app, runs);
+      times.push_back(run(app / "kestrun.exe", L"kestrun.exe", app).milliseconds);
+    }
+    const double kestrun_ms = median(times);
+    std::printf("%-44s %10.1f %10.1f %8.2f %10.2f\n\n", "500 pending jars + 500 pending DLLs",
+                kestrun_ms, listing_ms, kestrun_ms / listing_ms, kestrun_ms * 1000.0 / 2000);
+  }
+
+  // CPU time while waiting for a DLL held open for the whole minute.
+  if (!quick) {
+    const fs::path app = make_installation(root / "waiting");
+    write_file(app / "native.dll", "old");
+    write_file(app / "native.new.dll", "new");
+    HANDLE held = CreateFileW((app / "native.dll").c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING,
+                              0, nullptr);
+    const run_result result = run(app / "kestrun.exe", L"kestrun.exe", app);
+    if (held != INVALID_HANDLE_VALUE) CloseHandle(held);
+    std::printf("%-44s %10s %10s %8s\n", "waiting", "wall", "cpu", "exit");
+    std::printf("%-44s %10.0f %10.1f %8lu\n\n", "DLL held open for the whole minute",
+                result.milliseconds, result.cpu_milliseconds,
+                static_cast<unsigned long>(result.exit_code));
+  }
+
+  std::error_code ignored;
+  fs::remove_all(root, ignored);
+  return 0;
+}

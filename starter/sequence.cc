@@ -1,0 +1,129 @@
+#include "starter/sequence.h"
+
+#include <cstring>
+#include <exception>
+#include <optional>
+
+#include "runtime/log.h"
+#include "runtime/process.h"
+#include "starter/clear_old_updater.h"
+#include "starter/command_line.h"
+#include "starter/jvm_rotation.h"
+#include "starter/path_cleanup.h"
+#include "starter/pending_renames.h"
+#include "starter/replace_updater.h"
+
+namespace kestrun {
+
+namespace {
+
+constexpr char installation_directory[] = ".";
+constexpr const char* updater_suffixes[] = {".exe", ".jar", ".sh"};
+// Windows compares variable names without case, so all three name the same
+// variable; each call logs its own old and new value.
+constexpr const wchar_t* path_variable_names[] = {L"Path", L"PATH", L"path"};
+
+}  // namespace
+
+int run_sequence(char* command_line) {
+  log_line("starting...");
+  log_line(std::string("Arguments: ") + command_line);
+  const auto command_line_length = static_cast<std::int32_t>(std::strlen(command_line));
+
+  const std::string new_arguments =
+      take_new_arguments(command_line, [] { clear_old_updater(installation_directory); });
+  if (arguments_changed(command_line_length, new_arguments)) {
+    log_line("New Arguments: " + new_arguments);
+  }
+
+  // A jar that could not be renamed does not stop the update: the updater
+  // itself can still repair the installation.
+  rename_pending_jars(installation_directory);
+
+  for (const char* suffix : updater_suffixes) {
+    if (!replace_updater(installation_directory, updater_base_name, suffix)) return 1;
+  }
+
+  log_line("Renaming new JVMs...");
+  if (!rename_new_jvms(installation_directory)) {
+    log_line("Renaming new JVMs failed");
+    return 1;
+  }
+
+  log_line("Renaming new DLLs...");
+  if (!rename_new_dlls(installation_directory)) {
+    log_line("Renaming new DLLs failed");
+    return 1;
+  }
+
+  log_line("Removing JDK/JRE from path.");
+  for (const wchar_t* name : path_variable_names) {
+    if (!remove_jdk_from_variable(name)) log_line("Failed to remove Jdk from Path");
+  }
+
+  try {
+    start_updater(new_arguments);
+  } catch (const std::exception& error) {
+    log_line(error.what());
+  } catch (...) {
+    log_line("unknown exception");
+  }
+  log_line("finished");
+  return 0;
+}
+
+void start_updater(const std::string& arguments) {
+  const std::string executable = std::string(updater_base_name) + ".exe";
+  log_line("Starting " + executable + " " + arguments);
+  // The argument string is always given, so the command line keeps the
+  // trailing blank of the passed-on arguments.
+  start_process(executable, arguments);
+}
+
+void show_log_to_user() {
+  log_line("Failed to start the Updater - Open Log-File for the user...");
+  // The viewer reads the file while this process still has it open.
+  starter_log.flush();
+  try {
+    const std::optional<std::string> viewer = find_associated_program(starter_log_file);
+    if (!viewer) {
+      log_line("Could not find executable for the log file.");
+    } else {
+      start_process(*viewer, std::string(starter_log_file));
+    }
+  } catch (const std::exception& error) {
+    log_line(error.what());
+  } catch (...) {
+    log_line("unknown exception");
+  }
+}
+
+int run_starter(char* command_line) {
+  try {
+    create_log_directory(starter_log_directory);
+  } catch (...) {
+    // Without ./log there is no log to write to or to show: nothing runs,
+    // and the exit code says the update did not happen.
+    return 1;
+  }
+
+  int result = 0;
+  try {
+    starter_log.open(starter_log_file);
+    result = run_sequence(command_line);
+  } catch (const std::exception& error) {
+    log_line(error.what());
+    result = 1;
+  } catch (...) {
+    log_line("unknown exception");
+    result = 1;
+  }
+  // An exception that ended the run before the updater was started (a
+  // missing JVM folder, a listing that failed) is a failed update as much
+  // as a step that returned false: the user is shown the log.
+  if (result != 0) show_log_to_user();
+  starter_log.close();
+  return result;
+}
+
+}  // namespace kestrun

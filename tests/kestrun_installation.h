@@ -1,0 +1,54 @@
+// A throw-away installation for end-to-end runs of kestrun.exe:
+//
+//   <root>\app\            kestrun.exe, Updater_Client.exe (the stand-in),
+//                          Updater_Client.jar, Updater_Client.sh
+//   <root>\JVM\group1\     an empty runtime group beside the application
+//   <root>\jdk\bin\        a folder holding java.exe, first in Path
+//   <root>\tools\          a folder without java.exe, second in Path
+//   <root>\Log Viewer\     the stand-in viewer, "log viewer.exe"
+#pragma once
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "tests/support/test_support.h"
+
+namespace kestrun::testing {
+
+class kestrun_installation_test : public ::testing::Test {
+ protected:
+  kestrun_installation_test();
+  ~kestrun_installation_test() override;
+
+  fs::path app() const { return root_ / "app"; }
+  fs::path jvm() const { return root_ / "JVM"; }
+  std::string jdk_entry() const;
+  std::string tools_entry() const;
+  std::string viewer_path() const;
+
+  // Starts kestrun.exe in app() with "kestrun.exe" + arguments as its whole
+  // command line and returns its exit code.
+  DWORD run(const std::wstring& arguments);
+
+  std::string log_bytes() const;
+  std::vector<std::string> log() const;
+  bool updater_record(start_record& record) const;
+  bool viewer_record(start_record& record) const;
+
+  // Makes "log viewer.exe" the program for .log files (HKEY_CLASSES_ROOT,
+  // which FindExecutableA reads), or removes any .log association.
+  void associate_log_files();
+  void remove_log_association();
+
+  static bool contains(const std::vector<std::string>& lines, const std::string& line);
+  static bool exists(const fs::path& file);
+  static void remove(const fs::path& file);
+
+ private:
+  temp_folder root_{"kestrun"};
+  std::wstring saved_path_;
+};
+
+}  // namespace kestrun::testing
