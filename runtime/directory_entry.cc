@@ -112,6 +112,26 @@ bool path_exists(const fs::path& path) {
   return true;
 }
 
+bool is_folder_following_links(const directory_entry& entry) {
+  if (!entry.is_reparse_point()) return entry.is_directory();
+  // Opening without FILE_FLAG_OPEN_REPARSE_POINT follows the link to its
+  // target; FILE_FLAG_BACKUP_SEMANTICS lets the open succeed on a folder.
+  HANDLE target =
+      CreateFileW(entry.path.c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                  nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+  if (target == INVALID_HANDLE_VALUE) {
+    const DWORD error = GetLastError();
+    if (is_not_found_error(error)) return false;
+    throw_windows_error("status", entry.path, error);
+  }
+  BY_HANDLE_FILE_INFORMATION information;
+  const BOOL known = GetFileInformationByHandle(target, &information);
+  const DWORD error = GetLastError();
+  CloseHandle(target);
+  if (!known) throw_windows_error("status", entry.path, error);
+  return (information.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
+}
+
 std::string narrow_path(const fs::path& path) { return narrow(path.wstring()); }
 
 std::string entry_name(const directory_entry& entry) {

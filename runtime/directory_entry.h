@@ -54,6 +54,11 @@ std::vector<directory_entry> list_directory(const fs::path& folder);
 // target is gone does not count. Not-found errors give false; others throw.
 bool path_exists(const fs::path& path);
 
+// Whether the entry is a folder, following links: a junction or link to a
+// folder counts, a link to a file or to nothing does not. Not-found errors
+// give false; others throw.
+bool is_folder_following_links(const directory_entry& entry);
+
 // The entry's name (last path component) as a narrow (UTF-8) string.
 std::string entry_name(const directory_entry& entry);
 std::string narrow_path(const fs::path& path);

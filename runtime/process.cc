@@ -1,7 +1,8 @@
 #include "runtime/process.h"
 
-#include <shellapi.h>
 #include <windows.h>
+// shellapi.h needs the types windows.h declares.
+#include <shellapi.h>
 
 #include <vector>
 

@@ -41,8 +41,15 @@ echo "runtime 8" >"$jvm/jre-17/jdk8.old/release"
 # A stray JDK in Path that the updater must not see.
 echo "not really java" >"$sample/jdk/bin/java.exe"
 
+# Every file of the sample; small text files with what they hold.
 show_tree() {
-  (cd "$sample" && find . -path ./installation/log -prune -o -type f -print | sort | sed 's/^\.\//   /')
+  (cd "$sample" && find . -path ./installation/log -prune -o -type f -print | sort |
+    while read -r file; do
+      case "$file" in
+        *.exe) printf '   %s\n' "${file#./}" ;;
+        *) printf '   %-44s "%s"\n' "${file#./}" "$(head -c 40 "$file" | tr -d '\r\n')" ;;
+      esac
+    done)
 }
 
 echo
