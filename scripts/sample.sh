@@ -46,6 +46,7 @@ show_tree() {
   (cd "$sample" && find . -path ./installation/log -prune -o -type f -print | sort |
     while read -r file; do
       case "$file" in
+        *.record.txt) ;;
         *.exe) printf '   %s\n' "${file#./}" ;;
         *) printf '   %-44s "%s"\n' "${file#./}" "$(head -c 40 "$file" | tr -d '\r\n')" ;;
       esac
@@ -69,7 +70,7 @@ echo "== log/starter.log"
 tr -d '\r' <"$app/log/starter.log"
 echo
 echo "== The files after the run"
-show_tree | grep -v 'record.txt$'
+show_tree
 echo
 echo "== What the stand-in Updater_Client.exe received"
 if [ -f "$app/Updater_Client.exe.record.txt" ]; then

@@ -1,3 +1,210 @@
 #include "runtime/file_operations.h"
 
 #include <gtest/gtest.h>
+
+#include "runtime/directory_entry.h"
+#include "runtime/process.h"
+#include "runtime/text.h"
+#include "tests/support/test_support.h"
+
+namespace kestrun {
+namespace {
+
+using strings = std::vector<std::string>;
+using testing::read_file;
+using testing::write_file;
+
+class FileOperations : public ::testing::Test {
+ protected:
+  testing::temp_folder folder_{"ops"};
+  testing::log_capture log_;
+  testing::scoped_current_directory in_folder_{folder_.path()};
+};
+
+// The seven lines of a report; only the first carries a time stamp.
+void expect_report(const std::string& log_bytes, const std::string& first_line,
+                   const std::string& quoted_path1, const std::string& quoted_path2,
+                   const std::vector<int>& codes) {
+  const strings lines = testing::split_crlf(log_bytes);
+  ASSERT_EQ(lines.size(), 7u) << log_bytes;
+  EXPECT_TRUE(testing::has_log_prefix(lines[0]));
+  EXPECT_EQ(testing::log_texts(log_bytes)[0], first_line);
+  for (size_t i = 1; i < 7; ++i) EXPECT_FALSE(testing::has_log_prefix(lines[i])) << lines[i];
+  EXPECT_EQ(lines[1].substr(0, 9), "what():  ");
+  EXPECT_EQ(lines[2], "path1(): " + quoted_path1);
+  EXPECT_EQ(lines[3], "path2(): " + quoted_path2);
+  ASSERT_EQ(lines[4].substr(0, 19), "code().value():    ");
+  const int code = std::stoi(lines[4].substr(19));
+  EXPECT_NE(std::find(codes.begin(), codes.end(), code), codes.end()) << lines[4];
+  std::string system_text = error_text(static_cast<unsigned long>(code));
+  ASSERT_FALSE(system_text.empty());
+  // The report shows the system's own text for the code, not errno wording.
+  EXPECT_EQ(lines[5].substr(0, 19), "code().message():  ");
+  EXPECT_NE(system_text.find(lines[5].substr(19)), std::string::npos) << lines[5];
+  EXPECT_EQ(lines[6], "code().category(): system");
+}
+
+TEST_F(FileOperations, DeletingWhatIsNotThereSucceedsSilently) {
+  EXPECT_TRUE(delete_entry(make_entry(L"missing.dll")));
+  EXPECT_TRUE(delete_entry(make_entry(L"no\\such\\folder"), true));
+  EXPECT_EQ(log_.bytes(), "");
+}
+
+TEST_F(FileOperations, AFolderWithContentsIsNotRemovedWithoutRecursion) {
+  write_file(folder_ / "lib" / "a.jar", "a");
+  EXPECT_FALSE(delete_entry(make_entry(L".\\lib")));
+  expect_report(log_.bytes(), "Error deleting 'lib'", "\".\\\\lib\"", "\"\"", {145});
+  EXPECT_EQ(read_file(folder_ / "lib" / "a.jar"), "a");
+}
+
+TEST_F(FileOperations, RecursiveDeleteRemovesTheWholeTree) {
+  write_file(folder_ / "jdk.old" / "bin" / "java.exe", "x");
+  write_file(folder_ / "jdk.old" / "lib" / "deep" / "deeper" / "rt.jar", "x");
+  write_file(folder_ / "jdk" / "keep.txt", "kept");
+  EXPECT_TRUE(delete_entry(make_entry(L"jdk.old"), true));
+  EXPECT_FALSE(testing::fs::exists(folder_ / "jdk.old"));
+  EXPECT_EQ(read_file(folder_ / "jdk" / "keep.txt"), "kept");
+  EXPECT_EQ(log_.bytes(), "");
+}
+
+TEST_F(FileOperations, AFileHeldByAnotherProcessIsReportedWithTheWindowsCode) {
+  write_file(folder_ / "core.dll", "old");
+  testing::held_file holder(folder_ / "core.dll", std::chrono::seconds(20));
+  ASSERT_TRUE(holder.held());
+
+  EXPECT_FALSE(delete_entry(make_entry(L".\\core.dll")));
+  expect_report(log_.bytes(), "Error deleting 'core.dll'", "\".\\\\core.dll\"", "\"\"", {32, 5});
+  EXPECT_EQ(log_.texts()[1].find("Input/output error"), std::string::npos);
+  holder.release();
+  EXPECT_EQ(read_file(folder_ / "core.dll"), "old");
+}
+
+TEST_F(FileOperations, ARenameOntoAHeldFileReportsBothPathsAndTheRealCode) {
+  write_file(folder_ / "x.dll", "old");
+  write_file(folder_ / "x.new.dll", "new");
+  testing::held_file holder(folder_ / "x.dll", std::chrono::seconds(20));
+  ASSERT_TRUE(holder.held());
+
+  EXPECT_FALSE(rename_entry(make_entry(L".\\x.new.dll"), "x.dll"));
+  expect_report(log_.bytes(), "Error renaming 'x.new.dll' to 'x.dll'", "\".\\\\x.new.dll\"",
+                "\"x.dll\"", {32, 5});
+  holder.release();
+  EXPECT_EQ(read_file(folder_ / "x.dll"), "old");
+  EXPECT_EQ(read_file(folder_ / "x.new.dll"), "new");
+}
+
+TEST_F(FileOperations, RenameReplacesAnExistingFileAndReportsAMissingSource) {
+  write_file(folder_ / "core.jar", "old");
+  write_file(folder_ / "core.rename-to-jar", "new");
+  EXPECT_TRUE(rename_entry(make_entry(L".\\core.rename-to-jar"), "core.jar"));
+  EXPECT_EQ(read_file(folder_ / "core.jar"), "new");
+  EXPECT_EQ(log_.bytes(), "");
+
+  EXPECT_FALSE(rename_entry(make_entry(L".\\gone.new.dll"), "gone.dll"));
+  expect_report(log_.bytes(), "Error renaming 'gone.new.dll' to 'gone.dll'",
+                "\".\\\\gone.new.dll\"", "\"gone.dll\"", {2});
+}
+
+TEST_F(FileOperations, NamesOutsideAsciiSurviveRenameAndDelete) {
+  const std::wstring pending = L"\u00dcber\u4e2d.new.dll";
+  write_file(folder_ / pending, "new");
+  write_file(folder_ / L"J\u00e4v\u00e4\u4e2d.old" / L"\u00e9.txt", "x");
+
+  const auto entries = list_directory(L".");
+  std::vector<std::string> names;
+  for (const auto& entry : entries) names.push_back(entry_name(entry));
+  EXPECT_NE(std::find(names.begin(), names.end(),
+                      "\xc3\x9c"
+                      "ber\xe4\xb8\xad.new.dll"),
+            names.end());
+
+  EXPECT_TRUE(rename_entry(make_entry(L".\\" + pending),
+                           "\xc3\x9c"
+                           "ber\xe4\xb8\xad.dll"));
+  EXPECT_EQ(read_file(folder_ / L"\u00dcber\u4e2d.dll"), "new");
+  EXPECT_TRUE(delete_entry(make_entry(L"J\u00e4v\u00e4\u4e2d.old"), true));
+  EXPECT_FALSE(testing::fs::exists(folder_ / L"J\u00e4v\u00e4\u4e2d.old"));
+  EXPECT_EQ(log_.bytes(), "");
+}
+
+TEST_F(FileOperations, AReadOnlyOldFileIsStillReplaced) {
+  write_file(folder_ / "old.dll", "old");
+  SetFileAttributesW((folder_ / "old.dll").c_str(), FILE_ATTRIBUTE_READONLY);
+  EXPECT_TRUE(delete_entry(make_entry(L"old.dll")));
+  EXPECT_FALSE(testing::fs::exists(folder_ / "old.dll"));
+  EXPECT_EQ(log_.bytes(), "");
+}
+
+TEST_F(FileOperations, AFailedRecursiveDeleteKeepsWhatItCouldNotRemove) {
+  write_file(folder_ / "jdk" / "a.txt", "a");
+  write_file(folder_ / "jdk" / "bin" / "java.dll", "held");
+  testing::held_file holder(folder_ / "jdk" / "bin" / "java.dll", std::chrono::seconds(20));
+  ASSERT_TRUE(holder.held());
+
+  EXPECT_FALSE(
+      delete_entry(make_entry(L".\\..\\" + folder_.path().filename().wstring() + L"\\jdk"), true));
+  const strings texts = log_.texts();
+  ASSERT_EQ(texts.size(), 7u);
+  EXPECT_EQ(texts[0], "Error deleting 'jdk'");
+  EXPECT_NE(texts[2].find("java.dll"), std::string::npos) << texts[2];
+  holder.release();
+  EXPECT_EQ(read_file(folder_ / "jdk" / "bin" / "java.dll"), "held");
+}
+
+TEST(DirectoryEntries, NotFoundErrorsMeanAbsence) {
+  testing::temp_folder folder{"entries"};
+  EXPECT_FALSE(make_entry(folder / "missing.jar").exists);
+  EXPECT_FALSE(make_entry(folder / "no" / "such" / "parent.jar").exists);
+  EXPECT_FALSE(make_entry(L"\"C:\\quoted\"\\java.exe").exists);
+  EXPECT_FALSE(path_exists(L"\"C:\\quoted\"\\java.exe"));
+  write_file(folder / "there.jar", "x");
+  const directory_entry there = make_entry(folder / "there.jar");
+  EXPECT_TRUE(there.exists);
+  EXPECT_FALSE(there.is_directory());
+  EXPECT_TRUE(make_entry(folder.path()).is_directory());
+}
+
+TEST(DirectoryEntries, AFolderThatCannotBeListedThrowsInTheSystemCategory) {
+  testing::temp_folder folder{"entries"};
+  try {
+    list_directory(folder / "missing");
+    FAIL() << "no error";
+  } catch (const std::filesystem::filesystem_error& error) {
+    EXPECT_EQ(error.code().category(), std::system_category());
+    EXPECT_TRUE(is_not_found_error(static_cast<unsigned long>(error.code().value())));
+  }
+  write_file(folder / "plain", "x");
+  EXPECT_THROW(list_directory(folder / "plain"), std::filesystem::filesystem_error);
+}
+
+TEST(DirectoryEntries, WholeSecondsSince1970AreTruncated) {
+  directory_entry entry;
+  const std::int64_t epoch = 116444736000000000LL;
+  entry.last_write_filetime = epoch + 15 * 10000000LL + 9999999;
+  EXPECT_EQ(last_write_unix_seconds(entry), 15);
+  entry.last_write_filetime = epoch - 10000000LL;
+  EXPECT_LT(last_write_unix_seconds(entry), 0);
+}
+
+TEST(DirectoryEntries, LinksAreRemovedNotDescendedInto) {
+  // Wine cannot make junctions or symbolic links, so the decision is shown
+  // on entries as a listing reports them.
+  directory_entry junction;
+  junction.exists = true;
+  junction.attributes = FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT;
+  EXPECT_TRUE(is_link_to_remove_not_descend(junction));
+  directory_entry file_link = junction;
+  file_link.attributes = FILE_ATTRIBUTE_REPARSE_POINT;
+  EXPECT_TRUE(is_link_to_remove_not_descend(file_link));
+  directory_entry folder = junction;
+  folder.attributes = FILE_ATTRIBUTE_DIRECTORY;
+  EXPECT_FALSE(is_link_to_remove_not_descend(folder));
+}
+
+TEST(QuotedPath, DoublesBackslashesAndEscapesQuotes) {
+  EXPECT_EQ(quoted_path(L".\\a\"b\\c"), "\".\\\\a\\\"b\\\\c\"");
+  EXPECT_EQ(quoted_path(L""), "\"\"");
+}
+
+}  // namespace
+}  // namespace kestrun
