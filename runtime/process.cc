@@ -1,8 +1,6 @@
 #include "runtime/process.h"
 
 #include <windows.h>
-// shellapi.h needs the types windows.h declares.
-#include <shellapi.h>
 
 #include <vector>
 
@@ -51,8 +49,17 @@ void start_process(const std::string& executable, const std::optional<std::strin
 }
 
 std::optional<std::string> find_associated_program(const std::string& file_name) {
+  // shell32 is loaded only here, on the failure path: importing it would
+  // make every start load the shell and the dozen DLLs it brings along,
+  // which costs more than all the rest of a healthy run.
+  using find_executable_function = HINSTANCE(WINAPI*)(LPCSTR, LPCSTR, LPSTR);
+  HMODULE shell = LoadLibraryW(L"shell32.dll");
+  if (shell == nullptr) return std::nullopt;
+  const auto find_executable = reinterpret_cast<find_executable_function>(
+      reinterpret_cast<void*>(GetProcAddress(shell, "FindExecutableA")));
+  if (find_executable == nullptr) return std::nullopt;
   char program[MAX_PATH] = {};
-  const HINSTANCE found = FindExecutableA(file_name.c_str(), nullptr, program);
+  const HINSTANCE found = find_executable(file_name.c_str(), nullptr, program);
   // Values of 32 or less are error codes, not a found program.
   if (static_cast<int>(reinterpret_cast<INT_PTR>(found)) <= 32) return std::nullopt;
   return std::string(program);

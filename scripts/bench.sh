@@ -2,7 +2,8 @@
 # Sets up what is missing, builds, and prints the benchmark table: kestrun's
 # happy path against a floor program, its time as the installation grows,
 # its CPU time while it waits out a held DLL, and the programs' sizes.
-# scripts/bench.sh --quick skips the minute of waiting and runs fewer rounds.
+# scripts/bench.sh --quick skips the minute of waiting and the 50,000 files
+# and runs fewer rounds.
 set -euo pipefail
 root="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
 "$root/scripts/setup.sh"
