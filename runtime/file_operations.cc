@@ -50,6 +50,19 @@ void remove_tree(const directory_entry& entry) {
 
 }  // namespace
 
+fs::path extended_length_path(const fs::path& path) {
+  const std::wstring& text = path.native();
+  if (text.rfind(L"\\\\?\\", 0) == 0) return path;
+  const DWORD needed = GetFullPathNameW(text.c_str(), 0, nullptr, nullptr);
+  if (needed == 0) return path;
+  std::wstring full(needed, L'\0');
+  const DWORD length = GetFullPathNameW(text.c_str(), needed, &full[0], nullptr);
+  if (length == 0 || length >= needed) return path;
+  full.resize(length);
+  if (full.rfind(L"\\\\", 0) == 0) return fs::path(L"\\\\?\\UNC\\" + full.substr(2));
+  return fs::path(L"\\\\?\\" + full);
+}
+
 bool is_link_to_remove_not_descend(const directory_entry& entry) {
   return entry.is_reparse_point();
 }
@@ -83,7 +96,9 @@ bool delete_entry(directory_entry entry, bool recursive) {
     const directory_entry current = make_entry(entry.path);
     if (!current.exists) return true;
     if (recursive) {
-      remove_tree(current);
+      directory_entry tree = current;
+      tree.path = extended_length_path(current.path);
+      remove_tree(tree);
     } else {
       remove_single(current);
     }

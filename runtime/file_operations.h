@@ -31,6 +31,12 @@ void log_error_report(const std::string& first_line,
 // backslash before every backslash and double quote.
 std::string quoted_path(const std::filesystem::path& path);
 
+// The absolute "\\?\" form of a path. A folder tree can be deeper than the
+// 260 characters ordinary Win32 paths allow (an old runtime nested a hundred
+// folders deep); the extended-length form lifts that limit, so a recursive
+// delete reaches every file below the folder it was given.
+std::filesystem::path extended_length_path(const std::filesystem::path& path);
+
 // Hook for tests: the one place that decides whether a recursive delete
 // treats an entry as a link (remove it, do not descend).
 bool is_link_to_remove_not_descend(const directory_entry& entry);

@@ -26,6 +26,16 @@ void set_default_value(HKEY root, const std::wstring& key, const std::wstring& v
   RegCloseKey(handle);
 }
 
+const char* const outside_files[] = {
+    "outside\\core.new.dll",
+    "outside\\Updater_Client_9.exe",
+    "outside\\Updater.lock",
+    "outside\\lib.rename-to-jar",
+    "outside\\jdk.new\\release",
+    "outside\\deep\\jdk.old\\bin\\java.exe",
+    "JVM.txt",
+};
+
 }  // namespace
 
 kestrun_installation_test::kestrun_installation_test() {
@@ -39,6 +49,7 @@ kestrun_installation_test::kestrun_installation_test() {
   fs::create_directories(root_ / "tools");
   fs::create_directories(root_ / "Log Viewer");
   copy_program("updater_stub.exe", root_ / "Log Viewer", "log viewer.exe");
+  for (const char* name : outside_files) write_file(root_ / name, std::string("keep ") + name);
 
   saved_path_ = get_path_variable();
   const std::wstring path = widen(jdk_entry()) + L";" + widen(tools_entry());
@@ -47,6 +58,12 @@ kestrun_installation_test::kestrun_installation_test() {
 
 kestrun_installation_test::~kestrun_installation_test() {
   SetEnvironmentVariableW(L"Path", saved_path_.c_str());
+}
+
+void kestrun_installation_test::TearDown() {
+  for (const char* name : outside_files) {
+    EXPECT_EQ(read_file(root_ / name), std::string("keep ") + name) << "touched: " << name;
+  }
 }
 
 std::string kestrun_installation_test::jdk_entry() const {

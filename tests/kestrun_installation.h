@@ -6,6 +6,8 @@
 //   <root>\jdk\bin\        a folder holding java.exe, first in Path
 //   <root>\tools\          a folder without java.exe, second in Path
 //   <root>\Log Viewer\     the stand-in viewer, "log viewer.exe"
+//   <root>\outside\        files no run may touch (checked after each test),
+//                          with names a careless step might take for its own
 #pragma once
 
 #include <gtest/gtest.h>
@@ -21,6 +23,8 @@ class kestrun_installation_test : public ::testing::Test {
  protected:
   kestrun_installation_test();
   ~kestrun_installation_test() override;
+  // Checks that nothing outside the installation and the JVM folder changed.
+  void TearDown() override;
 
   fs::path app() const { return root_ / "app"; }
   fs::path jvm() const { return root_ / "JVM"; }
