@@ -88,48 +88,42 @@ void log_error_report(const std::string& first_line,
   starter_log << "code().category(): " << error.code().category().name() << std::endl;
 }
 
-bool delete_entry(directory_entry entry, bool recursive) {
-  const std::string first_line = "Error deleting '" + entry_name(entry) + "'";
+// Runs one operation and turns whatever it throws into the error report
+// (or, for anything but a filesystem error, its first line) and false.
+template <typename Operation>
+bool logged(const std::string& first_line, Operation operation) {
   try {
-    // Read the status afresh: the entry may be from a listing made a while
-    // ago, and what is there now decides how it is removed.
-    const directory_entry current = make_entry(entry.path);
-    if (!current.exists) return true;
-    if (recursive) {
-      directory_entry tree = current;
-      tree.path = extended_length_path(current.path);
-      remove_tree(tree);
-    } else {
-      remove_single(current);
-    }
+    operation();
     return true;
   } catch (const std::filesystem::filesystem_error& error) {
     log_error_report(first_line, error);
-  } catch (const std::exception&) {
-    log_line(first_line);
   } catch (...) {
     log_line(first_line);
   }
   return false;
 }
 
+bool delete_entry(directory_entry entry, bool recursive) {
+  return logged("Error deleting '" + entry_name(entry) + "'", [&] {
+    // Read the status afresh: the entry may be from a listing made a while
+    // ago, and what is there now decides how it is removed.
+    const directory_entry current = make_entry(entry.path);
+    if (!current.exists) return;
+    if (!recursive) return remove_single(current);
+    directory_entry tree = current;
+    tree.path = extended_length_path(current.path);
+    remove_tree(tree);
+  });
+}
+
 bool rename_entry(directory_entry entry, std::string new_name) {
-  const std::string first_line = "Error renaming '" + entry_name(entry) + "' to '" + new_name + "'";
-  try {
+  return logged("Error renaming '" + entry_name(entry) + "' to '" + new_name + "'", [&] {
     const std::filesystem::path target(widen(new_name));
     if (!MoveFileExW(entry.path.c_str(), target.c_str(),
                      MOVEFILE_REPLACE_EXISTING | MOVEFILE_COPY_ALLOWED)) {
       throw_windows_error("rename", entry.path, target, GetLastError());
     }
-    return true;
-  } catch (const std::filesystem::filesystem_error& error) {
-    log_error_report(first_line, error);
-  } catch (const std::exception&) {
-    log_line(first_line);
-  } catch (...) {
-    log_line(first_line);
-  }
-  return false;
+  });
 }
 
 }  // namespace kestrun

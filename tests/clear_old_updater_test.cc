@@ -14,13 +14,7 @@ using testing::write_file;
 
 class ClearOldUpdater : public ::testing::Test {
  protected:
-  strings own_lines() {
-    strings own;
-    for (const std::string& text : log_.texts()) {
-      if (text.rfind("<no prefix>", 0) != 0 && text.rfind("Error ", 0) != 0) own.push_back(text);
-    }
-    return own;
-  }
+  strings own_lines() { return testing::step_lines(log_.texts()); }
 
   testing::temp_folder folder_{"obsolete"};
   testing::log_capture log_;

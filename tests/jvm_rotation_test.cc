@@ -23,13 +23,7 @@ path made_folder(const path& folder) {
 class JvmRotation : public ::testing::Test {
  protected:
   path jvm() const { return root_ / "JVM"; }
-  strings own_lines() {
-    strings own;
-    for (const std::string& text : log_.texts()) {
-      if (text.rfind("<no prefix>", 0) != 0 && text.rfind("Error ", 0) != 0) own.push_back(text);
-    }
-    return own;
-  }
+  strings own_lines() { return testing::step_lines(log_.texts()); }
 
   testing::temp_folder root_{"jvm"};
   testing::log_capture log_;

@@ -17,13 +17,7 @@ class PendingRenames : public ::testing::Test {
  protected:
   bool exists(const testing::fs::path& name) { return testing::fs::exists(folder_ / name); }
   // The step's own lines, error reports left out.
-  strings own_lines() {
-    strings own;
-    for (const std::string& text : log_.texts()) {
-      if (text.rfind("<no prefix>", 0) != 0 && text.rfind("Error ", 0) != 0) own.push_back(text);
-    }
-    return own;
-  }
+  strings own_lines() { return testing::step_lines(log_.texts()); }
 
   testing::temp_folder folder_{"pending"};
   testing::log_capture log_;

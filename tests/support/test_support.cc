@@ -133,6 +133,16 @@ std::vector<std::string> split_crlf(const std::string& bytes) {
   return lines;
 }
 
+std::vector<std::string> step_lines(const std::vector<std::string>& texts) {
+  std::vector<std::string> own;
+  for (const std::string& text : texts) {
+    if (text.rfind("<no prefix>", 0) != 0 && text.rfind("Error deleting '", 0) != 0 &&
+        text.rfind("Error renaming '", 0) != 0)
+      own.push_back(text);
+  }
+  return own;
+}
+
 bool has_log_prefix(const std::string& line) {
   // "2026-03-07 09:05:02.047: " with a year of any length.
   size_t i = 0;

@@ -71,6 +71,10 @@ bool read_start_record(const fs::path& folder, const std::string& program, start
 // result hold a marker text, so tests comparing whole logs notice.
 std::vector<std::string> log_texts(const std::string& log_bytes);
 
+// The log texts a step wrote itself: the error reports of the file
+// operations (their first line and the unprefixed lines after it) left out.
+std::vector<std::string> step_lines(const std::vector<std::string>& texts);
+
 // True when line begins with a well-formed "YYYY-MM-DD hh:mm:ss.mmm: ".
 bool has_log_prefix(const std::string& line);
 
