@@ -1,5 +1,7 @@
 #include "starter/jvm_rotation.h"
 
+#include <cstddef>
+
 #include "runtime/directory_entry.h"
 #include "runtime/file_operations.h"
 #include "runtime/log.h"
@@ -11,9 +13,15 @@ namespace kestrun {
 namespace {
 
 constexpr char jvm_root_below_folder[] = "\\..\\JVM";
+// Both suffixes are four characters long; the actual runtime's path is the
+// new runtime's path without them.
 constexpr char old_suffix[] = ".old";
 constexpr char new_suffix[] = ".new";
+constexpr std::size_t suffix_length = sizeof(new_suffix) - 1;
 
+// Deletes an old runtime with everything in it. A runtime some program still
+// runs from stays (partly) in place; that does not fail the pass, and the
+// starter's next run tries again.
 void delete_old_runtime(const std::string& old_runtime) {
   log_line("'Deleting old JVM: " + old_runtime);
   if (delete_entry(make_entry(widen(old_runtime)), true)) {
@@ -24,9 +32,10 @@ void delete_old_runtime(const std::string& old_runtime) {
 }
 
 // Replaces the actual runtime with the new one. False when either step
-// failed; the next pass takes up from what this one left.
+// failed; nothing is undone, the next pass takes up from what this one left
+// (an actual runtime already gone counts as deleted).
 bool install_new_runtime(const directory_entry& new_runtime, const std::string& new_path) {
-  const std::string actual = new_path.substr(0, new_path.size() - 4);
+  const std::string actual = new_path.substr(0, new_path.size() - suffix_length);
   log_line("Renaming JVM folder: " + new_path + " -> " + actual);
   if (!delete_entry(make_entry(widen(actual)), true)) {
     log_line("Actual JVM could not be deleted: " + actual);
@@ -47,6 +56,8 @@ bool rotate_jvm_folders(std::string folder) {
   bool result = true;
   const std::string jvm_root = folder + jvm_root_below_folder;
   for (const directory_entry& group : list_directory(widen(jvm_root))) {
+    // Logged before the group is listed, so a plain file lying in the JVM
+    // root shows in the log before its listing error ends the step.
     log_line("Checking JVMs in : " + narrow_path(group.path));
     for (const directory_entry& runtime : list_directory(group.path)) {
       // Links count as what they point to: a link to a folder is a runtime
@@ -54,11 +65,14 @@ bool rotate_jvm_folders(std::string folder) {
       if (!is_folder_following_links(runtime)) continue;
       const std::string path = narrow_path(runtime.path);
       if (ends_with(path, old_suffix)) {
+        // Even a folder named just ".old" is an old runtime of its own: its
+        // path names that folder alone, never the group.
         delete_old_runtime(path);
       } else if (ends_with(path, new_suffix)) {
-        // A folder named just ".new" is no new runtime: its actual runtime
-        // would be the group folder itself, with every runtime in it. It is
-        // left alone.
+        // A folder named just ".new" is no new runtime: cutting the suffix
+        // off its path would leave the group folder itself (with a trailing
+        // separator), and the group with every runtime in it would be
+        // deleted. It is left alone.
         if (entry_name(runtime) == new_suffix) continue;
         if (!install_new_runtime(runtime, path)) result = false;
       }

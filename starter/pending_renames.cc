@@ -40,7 +40,9 @@ constexpr pending_kind pending_dll{".new.dll",
 // One pass over the folder: every entry whose name ends in the pending
 // suffix (files and folders alike) takes the place of its target. A failed
 // delete does not stop the rename: MoveFileExW may still replace the old
-// file. The pass goes through every entry before it reports.
+// file. The pass goes through every entry before it reports. The folder is
+// read once, up front: a renamed entry bears the target suffix and is not
+// met again in the same pass.
 bool rename_pending(const std::string& folder, const pending_kind& kind) {
   const std::string pending_suffix = kind.pending_suffix;
   bool result = true;
@@ -52,7 +54,8 @@ bool rename_pending(const std::string& folder, const pending_kind& kind) {
     log_line(kind.renaming + name + " -> " + target_name);
 
     // The bare target name counts from the working directory, which is the
-    // folder the starter works on.
+    // folder the starter works on. The old entry is removed without
+    // recursion: a folder with contents in the target's place stays.
     if (delete_entry(make_entry(widen(target_name)))) {
       log_line(kind.old_deleted);
     } else {
