@@ -4,6 +4,7 @@
 
 #include <system_error>
 
+#include "runtime/process.h"
 #include "runtime/text.h"
 
 namespace kestrun {
@@ -34,13 +35,31 @@ bool is_not_found_error(unsigned long code) {
          code == ERROR_BAD_NETPATH || code == ERROR_INVALID_NAME;
 }
 
+std::string windows_error_message(unsigned long code) {
+  std::string text = error_text(code);
+  while (!text.empty() && (text.back() == '\n' || text.back() == '\r' || text.back() == ' ')) {
+    text.pop_back();
+  }
+  return text;
+}
+
+windows_filesystem_error::windows_filesystem_error(const char* operation, const fs::path& path1,
+                                                   const fs::path& path2, bool two_paths,
+                                                   unsigned long code)
+    : fs::filesystem_error(operation, path1, path2, windows_error(code)), operation_(operation) {
+  // Worded like the standard library's description.
+  what_ = std::string("filesystem error: ") + operation + ": " + windows_error_message(code) +
+          " [" + narrow(path1.wstring()) + "]";
+  if (two_paths) what_ += " [" + narrow(path2.wstring()) + "]";
+}
+
 void throw_windows_error(const char* operation, const fs::path& path1, unsigned long code) {
-  throw fs::filesystem_error(operation, path1, windows_error(code));
+  throw windows_filesystem_error(operation, path1, fs::path(), false, code);
 }
 
 void throw_windows_error(const char* operation, const fs::path& path1, const fs::path& path2,
                          unsigned long code) {
-  throw fs::filesystem_error(operation, path1, path2, windows_error(code));
+  throw windows_filesystem_error(operation, path1, path2, true, code);
 }
 
 directory_entry make_entry(const fs::path& path) {
@@ -146,6 +165,29 @@ bool is_folder_following_links(const directory_entry& entry) {
   CloseHandle(target);
   if (!known) throw_windows_error("status", entry.path, error);
   return (information.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
+}
+
+fs::path full_path_name(const fs::path& path) {
+  const std::wstring& text = path.native();
+  const DWORD needed = GetFullPathNameW(text.c_str(), 0, nullptr, nullptr);
+  if (needed == 0) throw_windows_error("full_path_name", path, GetLastError());
+  std::wstring full(needed, L'\0');
+  const DWORD length = GetFullPathNameW(text.c_str(), needed, &full[0], nullptr);
+  if (length == 0 || length >= needed) {
+    throw_windows_error("full_path_name", path, length == 0 ? GetLastError() : ERROR_BAD_LENGTH);
+  }
+  full.resize(length);
+  return fs::path(full);
+}
+
+bool names_entry_directly_inside(const fs::path& path, const fs::path& folder) {
+  const fs::path entry = full_path_name(path);
+  // A name that resolves to a folder with a trailing separator ("g\\ ")
+  // has no last component of its own: it is the folder, not an entry of it.
+  if (!entry.has_filename()) return false;
+  fs::path inside = full_path_name(folder);
+  if (!inside.has_filename() && inside.has_relative_path()) inside = inside.parent_path();
+  return entry.parent_path() == inside;
 }
 
 std::string narrow_path(const fs::path& path) { return narrow(path.wstring()); }

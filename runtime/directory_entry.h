@@ -35,7 +35,27 @@ struct directory_entry {
 // not found, 53 network path not found, 123 invalid name.
 bool is_not_found_error(unsigned long code);
 
-// Throws the filesystem_error for a Windows error code.
+// The filesystem_error thrown for a Windows error. Its description is UTF-8
+// from end to end: the standard library's own would word the system's
+// message in the ANSI code page, which cannot express every language's text
+// and does not match the UTF-8 names beside it in the log.
+class windows_filesystem_error : public fs::filesystem_error {
+ public:
+  windows_filesystem_error(const char* operation, const fs::path& path1, const fs::path& path2,
+                           bool two_paths, unsigned long code);
+  const char* what() const noexcept override { return what_.c_str(); }
+  const char* operation() const noexcept { return operation_; }
+
+ private:
+  const char* operation_;
+  std::string what_;
+};
+
+// The system's message for a Windows error code as UTF-8, without the
+// line end the system puts after it.
+std::string windows_error_message(unsigned long code);
+
+// Throws the windows_filesystem_error for a Windows error code.
 [[noreturn]] void throw_windows_error(const char* operation, const fs::path& path1,
                                       unsigned long code);
 [[noreturn]] void throw_windows_error(const char* operation, const fs::path& path1,
@@ -58,6 +78,18 @@ bool path_exists(const fs::path& path);
 // folder counts, a link to a file or to nothing does not. Not-found errors
 // give false; others throw.
 bool is_folder_following_links(const directory_entry& entry);
+
+// The absolute path Windows makes of a name (GetFullPathNameW): relative
+// names count from the working directory, "." and ".." components are
+// resolved, and the last component loses its trailing dots and blanks, so
+// "g\\jdk." names "g\\jdk" and "g\\ " names "g\\" itself. Throws when Windows
+// cannot make one.
+fs::path full_path_name(const fs::path& path);
+
+// Whether path, as Windows resolves it, names an entry directly inside
+// folder (resolved the same way), and not folder itself, its parent or
+// anything further away.
+bool names_entry_directly_inside(const fs::path& path, const fs::path& folder);
 
 // The entry's name (last path component) as a narrow (UTF-8) string.
 std::string entry_name(const directory_entry& entry);

@@ -4,6 +4,7 @@
 
 #include <exception>
 #include <ostream>
+#include <vector>
 
 #include "runtime/log.h"
 #include "runtime/text.h"
@@ -15,14 +16,14 @@ namespace {
 // Removes one file, link or empty folder. A folder-like reparse point (a
 // junction or a directory symbolic link) is removed with RemoveDirectoryW,
 // which deletes the link and never touches what it points to.
-void remove_single(const directory_entry& entry) {
+void remove_single(const directory_entry& entry, const fs::path& shown) {
   const wchar_t* path = entry.path.c_str();
   if (entry.is_directory()) {
     if (RemoveDirectoryW(path)) return;
     const DWORD error = GetLastError();
     // Gone in the meantime: what was to be removed is not there.
     if (is_not_found_error(error)) return;
-    throw_windows_error("remove", entry.path, error);
+    throw_windows_error("remove", shown, error);
   }
   if (DeleteFileW(path)) return;
   DWORD error = GetLastError();
@@ -37,15 +38,27 @@ void remove_single(const directory_entry& entry) {
       SetFileAttributesW(path, entry.attributes);
     }
   }
-  throw_windows_error("remove", entry.path, error);
+  throw_windows_error("remove", shown, error);
 }
 
-void remove_tree(const directory_entry& entry) {
+// Removes a tree that is walked in the "\\?\" form. shown is the same path
+// in the form the caller gave, which is what an error names: the reader
+// sees the path of the line above the report, not the internal form.
+void remove_tree(const directory_entry& entry, const fs::path& shown) {
   if (!entry.exists) return;
   if (entry.is_directory() && !is_link_to_remove_not_descend(entry)) {
-    for (const directory_entry& child : list_directory(entry.path)) remove_tree(child);
+    std::vector<directory_entry> children;
+    try {
+      children = list_directory(entry.path);
+    } catch (const windows_filesystem_error& error) {
+      throw_windows_error(error.operation(), shown,
+                          static_cast<unsigned long>(error.code().value()));
+    }
+    for (const directory_entry& child : children) {
+      remove_tree(child, shown / child.path.filename());
+    }
   }
-  remove_single(entry);
+  remove_single(entry, shown);
 }
 
 }  // namespace
@@ -53,12 +66,7 @@ void remove_tree(const directory_entry& entry) {
 fs::path extended_length_path(const fs::path& path) {
   const std::wstring& text = path.native();
   if (text.rfind(L"\\\\?\\", 0) == 0) return path;
-  const DWORD needed = GetFullPathNameW(text.c_str(), 0, nullptr, nullptr);
-  if (needed == 0) return path;
-  std::wstring full(needed, L'\0');
-  const DWORD length = GetFullPathNameW(text.c_str(), needed, &full[0], nullptr);
-  if (length == 0 || length >= needed) return path;
-  full.resize(length);
+  const std::wstring full = full_path_name(path).native();
   if (full.rfind(L"\\\\", 0) == 0) return fs::path(L"\\\\?\\UNC\\" + full.substr(2));
   return fs::path(L"\\\\?\\" + full);
 }
@@ -84,7 +92,13 @@ void log_error_report(const std::string& first_line,
   starter_log << "path1(): " << quoted_path(error.path1()) << std::endl;
   starter_log << "path2(): " << quoted_path(error.path2()) << std::endl;
   starter_log << "code().value():    " << error.code().value() << std::endl;
-  starter_log << "code().message():  " << error.code().message() << std::endl;
+  // The system's own text for its codes, as UTF-8 like the rest of the log.
+  const bool windows_code = error.code().category() == std::system_category();
+  starter_log << "code().message():  "
+              << (windows_code
+                      ? windows_error_message(static_cast<unsigned long>(error.code().value()))
+                      : error.code().message())
+              << std::endl;
   starter_log << "code().category(): " << error.code().category().name() << std::endl;
 }
 
@@ -109,10 +123,10 @@ bool delete_entry(directory_entry entry, bool recursive) {
     // ago, and what is there now decides how it is removed.
     const directory_entry current = make_entry(entry.path);
     if (!current.exists) return;
-    if (!recursive) return remove_single(current);
+    if (!recursive) return remove_single(current, current.path);
     directory_entry tree = current;
     tree.path = extended_length_path(current.path);
-    remove_tree(tree);
+    remove_tree(tree, current.path);
   });
 }
 

@@ -19,13 +19,13 @@ class log_file::file_buffer : public std::streambuf {
  public:
   ~file_buffer() override { close(); }
 
-  bool open(const std::string& file_name) {
+  bool open(const std::string& file_name, DWORD disposition) {
     close();
     // FILE_SHARE_READ | FILE_SHARE_WRITE: other processes may read or write
     // the log while the run goes on. CREATE_ALWAYS empties an earlier run's
     // log instead of appending to it.
     handle_ = CreateFileW(kestrun::widen(file_name).c_str(), GENERIC_WRITE,
-                          FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, CREATE_ALWAYS,
+                          FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, disposition,
                           FILE_ATTRIBUTE_NORMAL, nullptr);
     failed_ = handle_ == INVALID_HANDLE_VALUE;
     return !failed_;
@@ -70,8 +70,14 @@ class log_file::file_buffer : public std::streambuf {
       return false;
     }
     DWORD written = 0;
+    // An offset of all ones writes at the end of the file as it is at that
+    // moment, whatever this handle's own position: lines another process
+    // added in between are kept, not overwritten.
+    OVERLAPPED at_end{};
+    at_end.Offset = 0xFFFFFFFF;
+    at_end.OffsetHigh = 0xFFFFFFFF;
     const BOOL ok =
-        WriteFile(handle_, pending_.data(), static_cast<DWORD>(pending_.size()), &written, nullptr);
+        WriteFile(handle_, pending_.data(), static_cast<DWORD>(pending_.size()), &written, &at_end);
     failed_ = !ok || written != pending_.size();
     pending_.clear();
     return !failed_;
@@ -89,9 +95,15 @@ log_file::log_file() : std::ostream(nullptr), buffer_(new file_buffer) {
 
 log_file::~log_file() { close(); }
 
-bool log_file::open(const std::string& file_name) {
+bool log_file::open(const std::string& file_name) { return open_file(file_name, CREATE_ALWAYS); }
+
+bool log_file::open_for_append(const std::string& file_name) {
+  return open_file(file_name, OPEN_ALWAYS);
+}
+
+bool log_file::open_file(const std::string& file_name, unsigned long disposition) {
   clear();
-  if (!buffer_->open(file_name)) {
+  if (!buffer_->open(file_name, disposition)) {
     setstate(std::ios::badbit);
     return false;
   }

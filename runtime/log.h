@@ -11,10 +11,10 @@
 namespace kestrun {
 
 // An output stream on one file. Every line end goes to disk as CR LF and
-// flushes the line at once, so a killed run leaves every completed line in
-// the file. When the file could not be opened, or a write failed, the stream
-// stays failed and drops everything silently: logging never changes the
-// course of a run.
+// flushes the line at once, written in one piece at the end of the file (so
+// two processes writing the same log never overwrite each other's lines), so a killed run leaves
+// every completed line in the file. When the file could not be opened, or a write failed, the
+// stream stays failed and drops everything silently: logging never changes the course of a run.
 class log_file : public std::ostream {
  public:
   log_file();
@@ -25,10 +25,14 @@ class log_file : public std::ostream {
   // Creates or truncates the file, shared for reading and writing with other
   // processes. Returns false (and leaves the stream failed) when it cannot.
   bool open(const std::string& file_name);
+  // Opens the file (creating it if needed) without emptying it: the lines
+  // are added after what is there.
+  bool open_for_append(const std::string& file_name);
   void close();
   bool is_open() const;
 
  private:
+  bool open_file(const std::string& file_name, unsigned long disposition);
   class file_buffer;
   std::unique_ptr<file_buffer> buffer_;
 };

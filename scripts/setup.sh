@@ -3,7 +3,7 @@
 # machine lacks: the MinGW-w64 cross compiler, Wine, CMake and GoogleTest's
 # sources. Does nothing when all is there.
 set -euo pipefail
-packages=(cmake make g++-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64 wine wine64 googletest)
+packages=(cmake make g++-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64 wine wine64 googletest locales)
 missing=()
 for package in "${packages[@]}"; do
   status=$(dpkg-query -W -f='${Status}' "$package" 2>/dev/null || true)
@@ -14,4 +14,9 @@ if [ ${#missing[@]} -gt 0 ]; then
   export DEBIAN_FRONTEND=noninteractive
   apt-get update -qq
   apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null
+fi
+# The end-to-end tests run Wine in a Russian locale; Wine needs the Unix
+# locale to map file names outside ASCII.
+if ! locale -a 2>/dev/null | grep -qx 'ru_RU.utf8'; then
+  localedef -i ru_RU -f UTF-8 ru_RU.UTF-8
 fi

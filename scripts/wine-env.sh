@@ -17,6 +17,9 @@ kestrun_wine_ready() {
       wineboot -i </dev/null >/dev/null 2>&1 || true
       wineserver -w
     fi
+    # A second drive letter for the C: drive, as a subst drive would give:
+    # the tests reach one installation through both.
+    [ -L "$WINEPREFIX/dosdevices/t:" ] || ln -s ../drive_c "$WINEPREFIX/dosdevices/t:"
   ) 9>"$(dirname "$WINEPREFIX")/.wineprefix.lock"
   # -p: stay alive after the last program ends; a second one just exits.
   wineserver -p </dev/null >/dev/null 2>&1 || true

@@ -4,6 +4,19 @@
 
 namespace kestrun {
 
+const wchar_t* arguments_after_program_name(const wchar_t* command_line) {
+  const wchar_t* next = command_line;
+  if (*next == L'"') {
+    ++next;
+    while (*next != L'\0' && *next != L'"') ++next;
+    if (*next == L'"') ++next;
+  } else {
+    while (*next > L' ') ++next;
+  }
+  while (*next != L'\0' && *next <= L' ') ++next;
+  return next;
+}
+
 std::string take_new_arguments(char* command_line, const std::function<void()>& on_switch) {
   std::string new_arguments;
   char* next = command_line;

@@ -10,6 +10,13 @@ namespace kestrun {
 
 inline constexpr char clear_old_updater_switch[] = "--clearOldUpdater";
 
+// The arguments in a process's whole command line (GetCommandLineW): the
+// program name is skipped (a name in double quotes up to its closing quote,
+// counted as one), then the blanks, tabs and other characters up to code 32
+// after it. Nothing else is looked at, so every character of the first
+// argument stays, whatever its code.
+const wchar_t* arguments_after_program_name(const wchar_t* command_line);
+
 // Cuts the command line into tokens in place, at blanks only (runs of
 // blanks count as one; tabs, quotes and backslashes are ordinary
 // characters). Each token equal to "--clearOldUpdater" calls on_switch the

@@ -19,6 +19,16 @@ constexpr char old_suffix[] = ".old";
 constexpr char new_suffix[] = ".new";
 constexpr std::size_t suffix_length = sizeof(new_suffix) - 1;
 
+// Whether a runtime path names a folder of its own directly inside the
+// group. The paths are made as text, and Windows resolves them by its own
+// rules: the actual runtime of "..new" would be ".", the group itself; of
+// "...new" "..", the JVM root; of " .new" a name of blanks, which Windows
+// drops, again the group. A recursive delete of any of them would take
+// every runtime with it.
+bool is_runtime_of_group(const std::string& runtime_path, const directory_entry& group) {
+  return names_entry_directly_inside(widen(runtime_path), group.path);
+}
+
 // Deletes an old runtime with everything in it. A runtime some program still
 // runs from stays (partly) in place; that does not fail the pass, and the
 // starter's next run tries again.
@@ -34,8 +44,14 @@ void delete_old_runtime(const std::string& old_runtime) {
 // Replaces the actual runtime with the new one. False when either step
 // failed; nothing is undone, the next pass takes up from what this one left
 // (an actual runtime already gone counts as deleted).
-bool install_new_runtime(const directory_entry& new_runtime, const std::string& new_path) {
+bool install_new_runtime(const directory_entry& group, const directory_entry& new_runtime,
+                         const std::string& new_path) {
   const std::string actual = new_path.substr(0, new_path.size() - suffix_length);
+  // "jdk..new" still counts: its actual runtime "jdk." is "jdk" to Windows.
+  if (!is_runtime_of_group(actual, group)) {
+    log_line("New JVM left alone, its name leaves no runtime folder of its own: " + new_path);
+    return true;
+  }
   log_line("Renaming JVM folder: " + new_path + " -> " + actual);
   if (!delete_entry(make_entry(widen(actual)), true)) {
     log_line("Actual JVM could not be deleted: " + actual);
@@ -67,14 +83,13 @@ bool rotate_jvm_folders(std::string folder) {
       if (ends_with(path, old_suffix)) {
         // Even a folder named just ".old" is an old runtime of its own: its
         // path names that folder alone, never the group.
-        delete_old_runtime(path);
+        if (is_runtime_of_group(path, group)) {
+          delete_old_runtime(path);
+        } else {
+          log_line("Old JVM left alone, its name names no runtime folder of its own: " + path);
+        }
       } else if (ends_with(path, new_suffix)) {
-        // A folder named just ".new" is no new runtime: cutting the suffix
-        // off its path would leave the group folder itself (with a trailing
-        // separator), and the group with every runtime in it would be
-        // deleted. It is left alone.
-        if (entry_name(runtime) == new_suffix) continue;
-        if (!install_new_runtime(runtime, path)) result = false;
+        if (!install_new_runtime(group, runtime, path)) result = false;
       }
     }
   }

@@ -10,8 +10,12 @@ namespace kestrun {
 
 // One rotation pass over folder + "\..\JVM". Every entry of that root is a
 // group folder; the runtime folders are the entries of a group that are
-// folders (links followed). A folder named just ".new" is left alone: it has
-// no actual runtime, only the group folder itself. True when every new
+// folders (links followed). A runtime is only deleted, and a new runtime
+// only installed, when its path (for a new one: the path cut off before
+// ".new") names, as Windows resolves it, a folder directly inside the group:
+// ".new", "..new" or " .new" would otherwise name the group or the JVM root
+// and take every runtime with it. Such folders are left alone with a log
+// line. True when every new
 // runtime took its place; an old runtime that stays does not count. Errors
 // of listing a folder or reading a status are thrown as
 // std::filesystem::filesystem_error.

@@ -3,6 +3,7 @@
 #include <cstring>
 #include <exception>
 #include <optional>
+#include <string>
 
 #include "runtime/log.h"
 #include "runtime/process.h"
@@ -25,8 +26,9 @@ constexpr const wchar_t* path_variable_names[] = {L"Path", L"PATH", L"path"};
 
 }  // namespace
 
-int run_sequence(char* command_line) {
+int run_sequence(char* command_line, const std::string& lock_line) {
   log_line("starting...");
+  if (!lock_line.empty()) log_line(lock_line);
   log_line(std::string("Arguments: ") + command_line);
   const auto command_line_length = static_cast<std::int32_t>(std::strlen(command_line));
 
@@ -98,7 +100,31 @@ void show_log_to_user() {
   }
 }
 
-int run_starter(char* command_line) {
+namespace {
+
+std::string without_line_end(std::string text) {
+  while (!text.empty() && (text.back() == '\n' || text.back() == '\r')) text.pop_back();
+  return text;
+}
+
+// What the log says of the lock of a run that goes on: nothing when the
+// installation was free at once.
+std::string lock_line(const installation_lock& lock) {
+  if (lock.result() == installation_lock::state::unavailable) {
+    return "Could not lock the installation against other runs of the starter, going on "
+           "without: " +
+           without_line_end(error_text(lock.error()));
+  }
+  if (lock.waited().count() > 0) {
+    return "Waited for another run of the starter in this installation to end, ms: " +
+           std::to_string(lock.waited().count());
+  }
+  return std::string();
+}
+
+}  // namespace
+
+int run_starter(char* command_line, std::chrono::milliseconds wait_limit) {
   try {
     create_log_directory(starter_log_directory);
   } catch (...) {
@@ -107,10 +133,25 @@ int run_starter(char* command_line) {
     return 1;
   }
 
+  // Nothing of the installation, the log included, is touched before this
+  // run holds it.
+  const installation_lock lock(starter_lock_file, wait_limit);
+  if (lock.result() == installation_lock::state::timed_out) {
+    // The other run's log is kept; this run's lines go after its lines.
+    starter_log.open_for_append(starter_log_file);
+    log_line(
+        "Another run of the starter kept this installation too long, nothing was touched, "
+        "waited ms: " +
+        std::to_string(lock.waited().count()));
+    show_log_to_user();
+    starter_log.close();
+    return 1;
+  }
+
   int result = 0;
   try {
     starter_log.open(starter_log_file);
-    result = run_sequence(command_line);
+    result = run_sequence(command_line, lock_line(lock));
   } catch (const std::exception& error) {
     log_line(error.what());
     result = 1;

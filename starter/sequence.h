@@ -1,18 +1,25 @@
 // The main sequence of the full starter.
 #pragma once
 
+#include <chrono>
 #include <string>
+
+#include "runtime/installation_lock.h"
 
 namespace kestrun {
 
 inline constexpr char starter_log_file[] = "./log/starter.log";
 inline constexpr char starter_log_directory[] = "./log";
+// Held by the run that works on the installation; see runtime/installation_lock.h.
+inline constexpr char starter_lock_file[] = "./log/starter.lock";
 inline constexpr char updater_base_name[] = "Updater_Client";
 
 // Runs the maintenance steps and starts the updater. The command line is
-// cut into tokens in place. Returns 0 when the sequence ran to its end, 1
-// when a step failed. Exceptions of the steps pass through.
-int run_sequence(char* command_line);
+// cut into tokens in place. lock_line, when not empty, is logged right after
+// "starting...": how this run came to hold the installation. Returns 0 when
+// the sequence ran to its end, 1 when a step failed. Exceptions of the steps
+// pass through.
+int run_sequence(char* command_line, const std::string& lock_line = std::string());
 
 // Logs and starts Updater_Client.exe with the arguments.
 void start_updater(const std::string& arguments);
@@ -21,7 +28,11 @@ void start_updater(const std::string& arguments);
 // associates with it.
 void show_log_to_user();
 
-// The whole run as the entry point does it; returns the exit code.
-int run_starter(char* command_line);
+// The whole run as the entry point does it: waits until no other run works
+// on the installation (for at most wait_limit; after that it touches
+// nothing, adds its reason to the other run's log, shows the log and
+// returns 1), then runs the sequence. command_line is the UTF-8 text after
+// the program name. Returns the exit code.
+int run_starter(char* command_line, std::chrono::milliseconds wait_limit = installation_wait_limit);
 
 }  // namespace kestrun

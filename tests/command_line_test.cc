@@ -73,5 +73,20 @@ TEST(CommandLine, PassesOnLookAlikesOfTheSwitch) {
   EXPECT_FALSE(look_alikes.changed);
 }
 
+TEST(CommandLine, SkipsTheProgramNameAndTheWhiteSpaceAfterIt) {
+  const std::vector<std::pair<std::wstring, std::wstring>> rows = {
+      {L"kestrun.exe \u00c4rger b", L"\u00c4rger b"},
+      {L"kestrun.exe\t \u4e2d\u6587", L"\u4e2d\u6587"},
+      {L"\"C:\\Program Files\\k\u00e9strun.exe\" a \"b c\"", L"a \"b c\""},
+      {L"\"k s.exe\"\u00fc", L"\u00fc"},
+      {L"kestrun.exe\x01\x1f\x20\u00a0x", L"\u00a0x"},  // up to code 32 only
+      {L"kestrun.exe", L""},
+      {L"\"unclosed name", L""},
+  };
+  for (const auto& [command_line, arguments] : rows) {
+    EXPECT_EQ(std::wstring(arguments_after_program_name(command_line.c_str())), arguments);
+  }
+}
+
 }  // namespace
 }  // namespace kestrun

@@ -166,27 +166,42 @@ TEST_F(JvmRotation, OtherNamesAndPlainFilesAreLeftAlone) {
   EXPECT_EQ(read_file(jvm() / "h" / "jdk" / "release"), "actual");
 }
 
-TEST_F(JvmRotation, FoldersNamedJustNewOrOldNeverTakeTheirGroupWithThem) {
-  write_file(jvm() / "g" / ".new" / "release", "nameless new");
-  write_file(jvm() / "g" / ".new" / "bin" / "java.exe", "java");
-  write_file(jvm() / "g" / "jdk" / "release", "actual");
+TEST_F(JvmRotation, RuntimeNamesThatResolveOutsideTheirGroupTakeNothingWithThem) {
+  // Cut off ".new", these names leave ".", "..", " " and "": to Windows the
+  // group, the JVM root, the group again. Each lies in a group of its own
+  // beside an actual runtime that must survive; "jdk..new" leaves "jdk.",
+  // which is "jdk", and is a new runtime like any other.
+  const strings odd_names = {".new", "..new", "...new", " .new"};
+  for (size_t i = 0; i < odd_names.size(); ++i) {
+    const path group = jvm() / ("g" + std::to_string(i));
+    write_file(group / odd_names[i] / "release", "odd new");
+    write_file(group / "jdk" / "release", "actual");
+  }
+  write_file(jvm() / "h" / "jdk..new" / "release", "new");
+  write_file(jvm() / "h" / "jdk" / "release", "actual");
+
   EXPECT_TRUE(rename_new_jvms("."));
-  EXPECT_EQ(log_.texts(), (strings{"Checking JVMs in : .\\..\\JVM\\g"}));
-  EXPECT_EQ(read_file(jvm() / "g" / ".new" / "release"), "nameless new");
-  EXPECT_EQ(read_file(jvm() / "g" / ".new" / "bin" / "java.exe"), "java");
-  EXPECT_EQ(read_file(jvm() / "g" / "jdk" / "release"), "actual");
+
+  for (size_t i = 0; i < odd_names.size(); ++i) {
+    const path group = jvm() / ("g" + std::to_string(i));
+    EXPECT_EQ(read_file(group / odd_names[i] / "release"), "odd new") << odd_names[i];
+    EXPECT_EQ(read_file(group / "jdk" / "release"), "actual") << odd_names[i];
+    EXPECT_TRUE(contains(log_.texts(),
+                         "New JVM left alone, its name leaves no runtime folder of its own: "
+                         ".\\..\\JVM\\g" +
+                             std::to_string(i) + "\\" + odd_names[i]));
+  }
+  EXPECT_EQ(read_file(jvm() / "h" / "jdk" / "release"), "new");
+  EXPECT_FALSE(testing::fs::exists(jvm() / "h" / "jdk..new"));
+  EXPECT_TRUE(clock_.sleeps().empty());
 
   // A folder named just ".old" is an old runtime: it goes, and only it.
-  write_file(jvm() / "g" / ".old" / "lib" / "rt.jar", "nameless old");
+  write_file(jvm() / "g0" / ".old" / "lib" / "rt.jar", "nameless old");
   EXPECT_TRUE(rename_new_jvms("."));
-  EXPECT_EQ(
-      log_.texts(),
-      (strings{"Checking JVMs in : .\\..\\JVM\\g", "Checking JVMs in : .\\..\\JVM\\g",
-               "'Deleting old JVM: .\\..\\JVM\\g\\.old", "Old JVM deleted: .\\..\\JVM\\g\\.old"}));
-  EXPECT_FALSE(testing::fs::exists(jvm() / "g" / ".old"));
-  EXPECT_EQ(read_file(jvm() / "g" / ".new" / "release"), "nameless new");
-  EXPECT_EQ(read_file(jvm() / "g" / "jdk" / "release"), "actual");
-  EXPECT_TRUE(clock_.sleeps().empty());
+  EXPECT_TRUE(contains(log_.texts(), "Old JVM deleted: .\\..\\JVM\\g0\\.old"));
+  EXPECT_FALSE(testing::fs::exists(jvm() / "g0" / ".old"));
+  EXPECT_EQ(read_file(jvm() / "g0" / ".new" / "release"), "odd new");
+  EXPECT_EQ(read_file(jvm() / "g0" / "jdk" / "release"), "actual");
 }
 
 TEST_F(JvmRotation, AMissingOrUnlistableRootIsAnErrorNotARetry) {

@@ -3,7 +3,12 @@
 // started with exact command lines through CreateProcessW.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <memory>
+
+#include "runtime/directory_entry.h"
 #include "runtime/process.h"
+#include "runtime/text.h"
 #include "tests/kestrun_installation.h"
 #include "tests/support/test_support.h"
 
@@ -186,12 +191,21 @@ TEST_F(Kestrun, AnExceptionBeforeTheUpdaterStartIsAFailedRun) {
 TEST_F(Kestrun, AnUpdaterThatCannotBeStartedIsLoggedAndTheRunFinishes) {
   remove(app() / "Updater_Client.exe");
   testing::fs::create_directory(app() / "Updater_Client.exe");
+  // A startable updater beside the starter's own program and on Path does
+  // not count: the updater is the one in the working directory.
+  testing::temp_folder elsewhere{"elsewhere"};
+  testing::copy_program("kestrun.exe", elsewhere.path());
+  testing::copy_program("updater_stub.exe", elsewhere.path(), "Updater_Client.exe");
+  const std::wstring path = elsewhere.path().wstring() + L";" + widen(tools_entry());
+  SetEnvironmentVariableW(L"Path", path.c_str());
 
-  EXPECT_EQ(run(L""), 0u);
+  EXPECT_EQ(testing::run_program(elsewhere / "kestrun.exe", L"kestrun.exe", app()), 0u);
 
   const std::string bytes = log_bytes();
   EXPECT_NE(bytes.find(": Error calling 'Updater_Client.exe' - "), std::string::npos) << bytes;
   EXPECT_EQ(log().back(), "finished");
+  Sleep(500);
+  EXPECT_FALSE(exists(app() / "Updater_Client.exe.starts.txt"));
 }
 
 TEST_F(Kestrun, APlainFileNamedLogStopsEverythingWithExitCodeOne) {
@@ -204,6 +218,160 @@ TEST_F(Kestrun, APlainFileNamedLogStopsEverythingWithExitCodeOne) {
   EXPECT_TRUE(exists(app() / "core.rename-to-jar"));
   Sleep(500);
   EXPECT_FALSE(exists(app() / "Updater_Client.exe.record.txt"));
+}
+
+// Arguments reach the log and the updater character for character: text
+// outside ASCII, outside any one ANSI code page, and right after the
+// program name, where the runtime's own start-up code drops such bytes.
+TEST_F(Kestrun, ArgumentsOutsideAsciiReachTheLogAndTheUpdaterExactly) {
+  struct row {
+    std::wstring arguments;
+    std::string logged;
+    std::string new_arguments;  // empty: no "New Arguments: " line
+  };
+  const std::vector<row> rows = {
+      {L" \u00c4rger b", u8"\u00c4rger b", ""},
+      {L" \"C:\\Temp\\\u00d6lm\u00fchle\" x", u8"\"C:\\Temp\\\u00d6lm\u00fchle\" x", ""},
+      {L" \u4e2d\u6587 --clearOldUpdater \u00fc", u8"\u4e2d\u6587 --clearOldUpdater \u00fc",
+       u8"\u4e2d\u6587 \u00fc "},
+      {L"\t\u00e9t\u00e9 c", u8"\u00e9t\u00e9 c", ""},
+      {L" \u00fc\u00f6\u00e4\u4e2d", u8"\u00fc\u00f6\u00e4\u4e2d", ""},
+  };
+  for (const row& row : rows) {
+    SCOPED_TRACE(row.logged);
+    remove(app() / "Updater_Client.exe.record.txt");
+    EXPECT_EQ(run(row.arguments), 0u);
+    const std::string passed_on = row.new_arguments.empty() ? row.logged + " " : row.new_arguments;
+    const strings lines = log();
+    ASSERT_GE(lines.size(), 3u);
+    EXPECT_EQ(lines[1], "Arguments: " + row.logged);
+    EXPECT_EQ(lines[2], row.new_arguments.empty() ? "Locking for updates of: Updater_Client.exe"
+                                                  : "New Arguments: " + row.new_arguments);
+    EXPECT_TRUE(contains(lines, "Starting Updater_Client.exe " + passed_on));
+    start_record record;
+    ASSERT_TRUE(updater_record(record));
+    EXPECT_EQ(record.command_line, "Updater_Client.exe " + passed_on);
+  }
+}
+
+// The tests run in a Russian locale (set by the build): Cyrillic system
+// texts, and an ANSI code page with no "\u00e9" or "\u0153" in it.
+TEST_F(Kestrun, TheWholeLogIsUtf8WhateverLanguageItsTextsAreIn) {
+  const std::string sharing_text = windows_error_message(ERROR_SHARING_VIOLATION);
+  ASSERT_TRUE(std::any_of(sharing_text.begin(), sharing_text.end(),
+                          [](char c) { return static_cast<unsigned char>(c) >= 0x80; }))
+      << "the system texts are not in a language outside ASCII: " << sharing_text;
+  testing::write_file(app() / L"c\u0153ur.dll", "old");
+  testing::write_file(app() / L"c\u0153ur.new.dll", "new");
+  testing::write_file(app() / "Updater.jar", "obsolete");
+  testing::held_file holder(app() / "Updater.jar", std::chrono::milliseconds(1500));
+  ASSERT_TRUE(holder.held());
+  remove(app() / "Updater_Client.exe");
+  testing::fs::create_directory(app() / "Updater_Client.exe");
+
+  EXPECT_EQ(run(L" \u00e9 --clearOldUpdater"), 0u);
+
+  const std::string bytes = log_bytes();
+  EXPECT_NE(MultiByteToWideChar(CP_UTF8, MB_ERR_INVALID_CHARS, bytes.data(),
+                                static_cast<int>(bytes.size()), nullptr, 0),
+            0)
+      << bytes;
+  EXPECT_EQ(bytes.rfind(": starting...\r\n", 40), 23u) << bytes.substr(0, 40);
+  for (const std::string& text : {std::string(u8"Arguments: \u00e9 --clearOldUpdater"),
+                                  std::string(u8"Renaming dll: c\u0153ur.new.dll -> c\u0153ur.dll"),
+                                  "code().message():  " + sharing_text,
+                                  "what():  filesystem error: remove: " + sharing_text}) {
+    EXPECT_NE(bytes.find(text), std::string::npos) << text << "\n" << bytes;
+  }
+  // The system's text of the failed start, in Cyrillic.
+  const std::string error_calling = ": Error calling 'Updater_Client.exe' - ";
+  const size_t start_error = bytes.find(error_calling);
+  ASSERT_NE(start_error, std::string::npos) << bytes;
+  EXPECT_GE(static_cast<unsigned char>(bytes[start_error + error_calling.size()]), 0x80) << bytes;
+}
+
+// Two or three starts at once (a double click, a shortcut and an autostart
+// entry) take turns: every pending file ends up new, none is lost.
+TEST_F(Kestrun, RunsStartedTogetherTakeTurnsAndLoseNothing) {
+  const int pending = 200;
+  for (int i = 0; i < pending; ++i) {
+    const std::string name = "lib" + std::to_string(i);
+    testing::write_file(app() / (name + ".jar"), "old");
+    testing::write_file(app() / (name + ".rename-to-jar"), "new");
+    testing::write_file(app() / (name + ".dll"), "old");
+    testing::write_file(app() / (name + ".new.dll"), "new");
+  }
+  testing::copy_program("updater_stub.exe", app(), "Updater_Client_2.exe");
+  testing::set_write_time(app() / "Updater_Client.exe", 1700000000);
+  testing::set_write_time(app() / "Updater_Client_2.exe", 1700000100);
+  testing::write_file(jvm() / "group1" / "jdk" / "release", "old runtime");
+  testing::write_file(jvm() / "group1" / "jdk.new" / "release", "new runtime");
+  testing::write_file(jvm() / "group1" / "jdk8.old" / "release", "older runtime");
+
+  std::vector<std::unique_ptr<testing::started_program>> runs;
+  for (int i = 0; i < 3; ++i) {
+    runs.push_back(
+        std::make_unique<testing::started_program>(app() / "kestrun.exe", L"kestrun.exe a", app()));
+  }
+  for (auto& run : runs) EXPECT_EQ(run->exit_code(), 0u);
+
+  for (int i = 0; i < pending; ++i) {
+    const std::string name = "lib" + std::to_string(i);
+    EXPECT_EQ(read_file(app() / (name + ".jar")), "new") << name;
+    EXPECT_EQ(read_file(app() / (name + ".dll")), "new") << name;
+    EXPECT_FALSE(exists(app() / (name + ".rename-to-jar")) || exists(app() / (name + ".new.dll")));
+  }
+  EXPECT_EQ(read_file(jvm() / "group1" / "jdk" / "release"), "new runtime");
+  EXPECT_FALSE(exists(jvm() / "group1" / "jdk.new") || exists(jvm() / "group1" / "jdk8.old"));
+  EXPECT_FALSE(exists(app() / "Updater_Client_2.exe"));
+  // Each run started the updater.
+  for (int wait = 0; wait < 200 && read_file(app() / "Updater_Client.exe.starts.txt").size() < 24;
+       ++wait) {
+    Sleep(50);
+  }
+  EXPECT_EQ(read_file(app() / "Updater_Client.exe.starts.txt"), "started\nstarted\nstarted\n");
+  // The log is the last run's, whole.
+  const strings lines = log();
+  EXPECT_EQ(std::count(lines.begin(), lines.end(), "starting..."), 1) << log_bytes();
+  EXPECT_EQ(lines.back(), "finished");
+  EXPECT_EQ(
+      std::count_if(lines.begin(), lines.end(),
+                    [](const std::string& line) { return line.rfind("<no prefix>", 0) == 0; }),
+      0)
+      << log_bytes();
+}
+
+// The same installation through another drive letter (T: maps C:) is held
+// by the run that got there first; a run that is killed frees it at once.
+TEST_F(Kestrun, AnotherDriveLetterIsTheSameInstallationAndAKilledRunFreesIt) {
+  const path other_app = L"T:" + app().wstring().substr(2);
+  ASSERT_TRUE(exists(other_app / "kestrun.exe")) << "T: does not map C: in this Wine prefix";
+  testing::write_file(app() / "native.dll", "old");
+  testing::write_file(app() / "native.new.dll", "new");
+  testing::held_file holder(app() / "native.dll", std::chrono::seconds(60));
+  ASSERT_TRUE(holder.held());
+
+  testing::started_program first(app() / "kestrun.exe", L"kestrun.exe", app());
+  for (int wait = 0; wait < 400 && !contains(log(), "Waiting a bit..."); ++wait) Sleep(50);
+  ASSERT_TRUE(contains(log(), "Waiting a bit...")) << log_bytes();
+  testing::started_program second(other_app / "kestrun.exe", L"kestrun.exe", other_app);
+
+  // The second run waits, and leaves the first run's log alone meanwhile.
+  EXPECT_TRUE(second.running(std::chrono::milliseconds(1500)));
+  EXPECT_EQ(log().front(), "starting...");
+  EXPECT_TRUE(contains(log(), "Renaming new DLLs..."));
+
+  first.kill();
+  holder.release();
+  EXPECT_EQ(second.exit_code(std::chrono::seconds(20)), 0u);
+  const strings lines = log();
+  ASSERT_GE(lines.size(), 2u);
+  EXPECT_EQ(lines[1].rfind("Waited for another run of the starter in this installation to end, "
+                           "ms: ",
+                           0),
+            0u)
+      << lines[1];
+  EXPECT_EQ(read_file(app() / "native.dll"), "new");
 }
 
 }  // namespace

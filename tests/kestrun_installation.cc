@@ -47,8 +47,8 @@ kestrun_installation_test::kestrun_installation_test() {
   write_file(app() / "Updater_Client.sh", "#!/bin/sh\n");
   write_file(root_ / "jdk" / "bin" / "java.exe", "not really java");
   fs::create_directories(root_ / "tools");
-  fs::create_directories(root_ / "Log Viewer");
-  copy_program("updater_stub.exe", root_ / "Log Viewer", "log viewer.exe");
+  fs::create_directories(viewer_folder());
+  copy_program("updater_stub.exe", viewer_folder(), "log viewer.exe");
   for (const char* name : outside_files) write_file(root_ / name, std::string("keep ") + name);
 
   saved_path_ = get_path_variable();
@@ -74,8 +74,12 @@ std::string kestrun_installation_test::tools_entry() const {
   return narrow((root_ / "tools").wstring());
 }
 
+fs::path kestrun_installation_test::viewer_folder() const {
+  return root_ / L"Log Vi\u00e9wer \u4e2d";
+}
+
 std::string kestrun_installation_test::viewer_path() const {
-  return narrow((root_ / "Log Viewer" / "log viewer.exe").wstring());
+  return narrow((viewer_folder() / "log viewer.exe").wstring());
 }
 
 DWORD kestrun_installation_test::run(const std::wstring& arguments) {

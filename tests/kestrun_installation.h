@@ -5,7 +5,7 @@
 //   <root>\JVM\group1\     an empty runtime group beside the application
 //   <root>\jdk\bin\        a folder holding java.exe, first in Path
 //   <root>\tools\          a folder without java.exe, second in Path
-//   <root>\Log Viewer\     the stand-in viewer, "log viewer.exe"
+//   <root>\Log Viéwer 中\  the stand-in viewer, "log viewer.exe"
 //   <root>\outside\        files no run may touch (checked after each test),
 //                          with names a careless step might take for its own
 #pragma once
@@ -30,6 +30,7 @@ class kestrun_installation_test : public ::testing::Test {
   fs::path jvm() const { return root_ / "JVM"; }
   std::string jdk_entry() const;
   std::string tools_entry() const;
+  fs::path viewer_folder() const;
   std::string viewer_path() const;
 
   // Starts kestrun.exe in app() with "kestrun.exe" + arguments as its whole

@@ -1,44 +1,63 @@
 // Stand-in for Updater.exe and Updater_Client.exe in the tests: records its
-// command line, working directory and Path into "<own name>.record.txt" in
-// the working directory, then ends. The record is written under a temporary
-// name and moved into place, so a reader never sees half a record.
+// command line, working directory and Path (UTF-8, read with the wide calls
+// so nothing is lost) into "<own name>.record.txt" in the working
+// directory, adds one line to "<own name>.starts.txt" for every start, then
+// ends. The record is written under a temporary name and moved into place,
+// so a reader never sees half a record.
 #include <windows.h>
 
 #include <string>
 
 namespace {
 
-std::string path_variable() {
-  const DWORD needed = GetEnvironmentVariableA("Path", nullptr, 0);
-  if (needed == 0) return std::string();
-  std::string value(needed, '\0');
-  const DWORD length = GetEnvironmentVariableA("Path", &value[0], needed);
-  value.resize(length);
+std::string utf8(const std::wstring& text) {
+  if (text.empty()) return std::string();
+  const int size = static_cast<int>(text.size());
+  const int length =
+      WideCharToMultiByte(CP_UTF8, 0, text.data(), size, nullptr, 0, nullptr, nullptr);
+  std::string bytes(static_cast<size_t>(length), '\0');
+  WideCharToMultiByte(CP_UTF8, 0, text.data(), size, &bytes[0], length, nullptr, nullptr);
+  return bytes;
+}
+
+std::wstring path_variable() {
+  const DWORD needed = GetEnvironmentVariableW(L"Path", nullptr, 0);
+  if (needed == 0) return std::wstring();
+  std::wstring value(needed, L'\0');
+  value.resize(GetEnvironmentVariableW(L"Path", &value[0], needed));
   return value;
 }
 
 }  // namespace
 
 int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int) {
-  char module[MAX_PATH];
-  const DWORD module_length = GetModuleFileNameA(nullptr, module, MAX_PATH);
-  std::string name(module, module_length);
-  name = name.substr(name.find_last_of("\\/") + 1);
+  wchar_t module[MAX_PATH];
+  const DWORD module_length = GetModuleFileNameW(nullptr, module, MAX_PATH);
+  std::wstring name(module, module_length);
+  name = name.substr(name.find_last_of(L"\\/") + 1);
 
-  char directory[MAX_PATH];
-  const DWORD directory_length = GetCurrentDirectoryA(MAX_PATH, directory);
+  wchar_t directory[MAX_PATH];
+  const DWORD directory_length = GetCurrentDirectoryW(MAX_PATH, directory);
 
-  std::string record = "command_line=" + std::string(GetCommandLineA()) + "\n";
-  record += "working_directory=" + std::string(directory, directory_length) + "\n";
-  record += "path=" + path_variable() + "\n";
+  std::string record = "command_line=" + utf8(GetCommandLineW()) + "\n";
+  record += "working_directory=" + utf8(std::wstring(directory, directory_length)) + "\n";
+  record += "path=" + utf8(path_variable()) + "\n";
 
-  const std::string temporary = name + ".record.tmp";
-  const std::string final_name = name + ".record.txt";
-  HANDLE file = CreateFileA(temporary.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
+  // Appended in one write, so starts at the same moment each leave a line.
+  HANDLE starts = CreateFileW((name + L".starts.txt").c_str(), FILE_APPEND_DATA,
+                              FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                              OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (starts == INVALID_HANDLE_VALUE) return 4;
+  DWORD written = 0;
+  WriteFile(starts, "started\n", 8, &written, nullptr);
+  CloseHandle(starts);
+
+  const std::wstring temporary = name + L".record.tmp";
+  const std::wstring final_name = name + L".record.txt";
+  HANDLE file = CreateFileW(temporary.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
                             FILE_ATTRIBUTE_NORMAL, nullptr);
   if (file == INVALID_HANDLE_VALUE) return 2;
-  DWORD written = 0;
   WriteFile(file, record.data(), static_cast<DWORD>(record.size()), &written, nullptr);
   CloseHandle(file);
-  return MoveFileExA(temporary.c_str(), final_name.c_str(), MOVEFILE_REPLACE_EXISTING) ? 0 : 3;
+  return MoveFileExW(temporary.c_str(), final_name.c_str(), MOVEFILE_REPLACE_EXISTING) ? 0 : 3;
 }

@@ -6,6 +6,8 @@
 #include <sstream>
 #include <thread>
 
+#include <gtest/gtest.h>
+
 namespace kestrun::testing {
 
 fs::path bin_dir() {
@@ -89,6 +91,52 @@ DWORD run_program(const fs::path& exe, const std::wstring& command_line,
   CloseHandle(process.hThread);
   CloseHandle(process.hProcess);
   return exit_code;
+}
+
+started_program::started_program(const fs::path& exe, const std::wstring& command_line,
+                                 const fs::path& working_directory) {
+  std::wstring writable = command_line;
+  writable.push_back(L'\0');
+  STARTUPINFOW startup{};
+  startup.cb = sizeof startup;
+  PROCESS_INFORMATION process{};
+  if (!CreateProcessW(exe.c_str(), &writable[0], nullptr, nullptr, FALSE, 0, nullptr,
+                      working_directory.c_str(), &startup, &process)) {
+    const DWORD error = GetLastError();
+    ADD_FAILURE() << "cannot start " << exe.u8string() << ": Windows error " << error;
+    return;
+  }
+  CloseHandle(process.hThread);
+  process_ = process.hProcess;
+}
+
+started_program::~started_program() {
+  if (process_ == nullptr) return;
+  kill();
+  CloseHandle(process_);
+}
+
+bool started_program::running(std::chrono::milliseconds timeout) const {
+  return process_ != nullptr &&
+         WaitForSingleObject(process_, static_cast<DWORD>(timeout.count())) == WAIT_TIMEOUT;
+}
+
+DWORD started_program::exit_code(std::chrono::milliseconds timeout) {
+  if (process_ == nullptr) return ~0u - 1;
+  DWORD code = ~0u;
+  if (WaitForSingleObject(process_, static_cast<DWORD>(timeout.count())) != WAIT_OBJECT_0) {
+    kill();
+    return ~0u;
+  }
+  GetExitCodeProcess(process_, &code);
+  return code;
+}
+
+void started_program::kill() {
+  if (process_ == nullptr) return;
+  if (WaitForSingleObject(process_, 0) == WAIT_OBJECT_0) return;
+  TerminateProcess(process_, ~0u);
+  WaitForSingleObject(process_, 10000);
 }
 
 bool wait_for_file(const fs::path& file, std::chrono::milliseconds timeout) {

@@ -53,6 +53,29 @@ DWORD run_program(const fs::path& exe, const std::wstring& command_line,
                   const fs::path& working_directory,
                   std::chrono::milliseconds timeout = std::chrono::seconds(120));
 
+// A program started with exactly "command_line" in the working directory
+// and not waited for. A program that cannot be started fails the test. The
+// destructor ends it if it still runs.
+class started_program {
+ public:
+  started_program(const fs::path& exe, const std::wstring& command_line,
+                  const fs::path& working_directory);
+  ~started_program();
+  started_program(const started_program&) = delete;
+  started_program& operator=(const started_program&) = delete;
+
+  // Whether it still runs after waiting at most timeout.
+  bool running(std::chrono::milliseconds timeout = std::chrono::milliseconds(0)) const;
+  // Waits at most timeout for its end and returns the exit code; ~0u when it
+  // did not end in time (it is killed then).
+  DWORD exit_code(std::chrono::milliseconds timeout = std::chrono::seconds(120));
+  // Ends it at once, as a crash or the task manager would.
+  void kill();
+
+ private:
+  HANDLE process_ = nullptr;
+};
+
 // Waits until a file exists (the stand-in updater writes its record last).
 bool wait_for_file(const fs::path& file,
                    std::chrono::milliseconds timeout = std::chrono::seconds(20));

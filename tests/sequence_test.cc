@@ -1,0 +1,50 @@
+// The main sequence run in this process on a throw-away installation, with
+// the retry clock faked so a step's minute of retries takes no time.
+#include "starter/sequence.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+
+#include "tests/kestrun_installation.h"
+
+namespace kestrun {
+namespace {
+
+using strings = std::vector<std::string>;
+using testing::write_file;
+
+class Sequence : public testing::kestrun_installation_test {
+ protected:
+  int run_starter_here(std::string command_line) {
+    testing::scoped_current_directory in_app(app());
+    return run_starter(&command_line[0]);
+  }
+
+  testing::fake_retry_clock clock_;
+};
+
+TEST_F(Sequence, AJvmStepThatFailsForGoodEndsTheRunBeforeTheDllsAndTheUpdater) {
+  write_file(jvm() / "group1" / "jdk" / "bin" / "java.dll", "old");
+  write_file(jvm() / "group1" / "jdk.new" / "release", "new");
+  write_file(app() / "native.new.dll", "new");
+  testing::held_file holder(jvm() / "group1" / "jdk" / "bin" / "java.dll",
+                            std::chrono::seconds(30));
+  ASSERT_TRUE(holder.held());
+
+  EXPECT_EQ(run_starter_here("a"), 1);
+
+  const strings lines = log();
+  const auto failed = std::find(lines.begin(), lines.end(), "Renaming new JVMs failed");
+  ASSERT_NE(failed, lines.end()) << log_bytes();
+  EXPECT_EQ(*(failed - 1), "Waiting a bit...");
+  ASSERT_NE(failed + 1, lines.end());
+  EXPECT_EQ(*(failed + 1), "Failed to start the Updater - Open Log-File for the user...");
+  EXPECT_FALSE(contains(lines, "Renaming new DLLs..."));
+  EXPECT_TRUE(exists(app() / "native.new.dll"));
+  EXPECT_FALSE(exists(app() / "Updater_Client.exe.starts.txt"));
+  holder.release();
+}
+
+}  // namespace
+}  // namespace kestrun
