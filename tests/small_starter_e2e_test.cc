@@ -47,13 +47,15 @@ TEST_P(SmallStarter, LogsTwoLinesAndStartsTheUpdaterWithTheVariantsArgument) {
 }
 
 TEST_P(SmallStarter, WithoutUpdaterLogsTheSystemsTextAndStillEndsWithZero) {
-  testing::copy_program(GetParam().program, install_.path());
-  // An Updater.exe beside another program's folder does not count: the
-  // updater is looked for in the working directory only.
+  // An Updater.exe beside the starter's own program, which is where a search
+  // would look first, does not count: the updater is looked for in the
+  // working directory only.
   temp_folder elsewhere{"elsewhere"};
+  testing::copy_program(GetParam().program, elsewhere.path());
   testing::copy_program("updater_stub.exe", elsewhere.path(), "Updater.exe");
 
-  EXPECT_EQ(run(L""), 0u);
+  const std::wstring program = testing::fs::path(GetParam().program).wstring();
+  EXPECT_EQ(testing::run_program(elsewhere / GetParam().program, program, install_.path()), 0u);
 
   const std::string system_text = error_text(ERROR_FILE_NOT_FOUND);
   ASSERT_FALSE(system_text.empty());
