@@ -23,11 +23,12 @@ std::string command_line_for(const std::string& executable,
 void start_process(const std::string& executable,
                    const std::optional<std::string>& arguments = std::nullopt);
 
-// The program Windows associates with a file (FindExecutableA, the file name
-// counting from the working directory), or nothing when there is none.
+// The program Windows associates with a file (FindExecutableW, the file name
+// counting from the working directory), or nothing when there is none. Both
+// names are UTF-8.
 std::optional<std::string> find_associated_program(const std::string& file_name);
 
-// The system's message text for a Windows error code, as FormatMessageA
+// The system's message text for a Windows error code as UTF-8, as FormatMessageW
 // gives it (trailing CR LF included); empty for 0 or an unknown code.
 std::string error_text(unsigned long code);
 
