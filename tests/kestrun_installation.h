@@ -15,6 +15,7 @@
 #include <string>
 #include <vector>
 
+#include "starter/sequence.h"
 #include "tests/support/test_support.h"
 
 namespace kestrun::testing {
@@ -32,6 +33,13 @@ class kestrun_installation_test : public ::testing::Test {
   std::string tools_entry() const;
   fs::path viewer_folder() const;
   std::string viewer_path() const;
+
+  // Runs the whole starter in this process, in app(), as kestrun.exe would
+  // (for tests that build the starter's sources in).
+  int run_starter_here(std::string command_line) {
+    scoped_current_directory in_app(app());
+    return run_starter(&command_line[0]);
+  }
 
   // Starts kestrun.exe in app() with "kestrun.exe" + arguments as its whole
   // command line and returns its exit code.

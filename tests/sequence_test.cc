@@ -16,11 +16,6 @@ using testing::write_file;
 
 class Sequence : public testing::kestrun_installation_test {
  protected:
-  int run_starter_here(std::string command_line) {
-    testing::scoped_current_directory in_app(app());
-    return run_starter(&command_line[0]);
-  }
-
   testing::fake_retry_clock clock_;
 };
 

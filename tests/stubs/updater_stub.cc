@@ -8,17 +8,9 @@
 
 #include <string>
 
-namespace {
+#include "runtime/text.h"
 
-std::string utf8(const std::wstring& text) {
-  if (text.empty()) return std::string();
-  const int size = static_cast<int>(text.size());
-  const int length =
-      WideCharToMultiByte(CP_UTF8, 0, text.data(), size, nullptr, 0, nullptr, nullptr);
-  std::string bytes(static_cast<size_t>(length), '\0');
-  WideCharToMultiByte(CP_UTF8, 0, text.data(), size, &bytes[0], length, nullptr, nullptr);
-  return bytes;
-}
+namespace {
 
 std::wstring path_variable() {
   const DWORD needed = GetEnvironmentVariableW(L"Path", nullptr, 0);
@@ -39,9 +31,10 @@ int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int) {
   wchar_t directory[MAX_PATH];
   const DWORD directory_length = GetCurrentDirectoryW(MAX_PATH, directory);
 
-  std::string record = "command_line=" + utf8(GetCommandLineW()) + "\n";
-  record += "working_directory=" + utf8(std::wstring(directory, directory_length)) + "\n";
-  record += "path=" + utf8(path_variable()) + "\n";
+  std::string record = "command_line=" + kestrun::narrow(GetCommandLineW()) + "\n";
+  record +=
+      "working_directory=" + kestrun::narrow(std::wstring(directory, directory_length)) + "\n";
+  record += "path=" + kestrun::narrow(path_variable()) + "\n";
 
   // Appended in one write, so starts at the same moment each leave a line.
   HANDLE starts = CreateFileW((name + L".starts.txt").c_str(), FILE_APPEND_DATA,

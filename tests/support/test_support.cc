@@ -72,25 +72,8 @@ void copy_program(const std::string& program, const fs::path& folder, const std:
 
 DWORD run_program(const fs::path& exe, const std::wstring& command_line,
                   const fs::path& working_directory, std::chrono::milliseconds timeout) {
-  std::wstring writable = command_line;
-  writable.push_back(L'\0');
-  STARTUPINFOW startup{};
-  startup.cb = sizeof startup;
-  PROCESS_INFORMATION process{};
-  if (!CreateProcessW(exe.c_str(), &writable[0], nullptr, nullptr, FALSE, 0, nullptr,
-                      working_directory.c_str(), &startup, &process)) {
-    return ~0u - 1;
-  }
-  DWORD exit_code = ~0u;
-  if (WaitForSingleObject(process.hProcess, static_cast<DWORD>(timeout.count())) == WAIT_OBJECT_0) {
-    GetExitCodeProcess(process.hProcess, &exit_code);
-  } else {
-    TerminateProcess(process.hProcess, ~0u);
-    WaitForSingleObject(process.hProcess, 5000);
-  }
-  CloseHandle(process.hThread);
-  CloseHandle(process.hProcess);
-  return exit_code;
+  started_program program(exe, command_line, working_directory);
+  return program.exit_code(timeout);
 }
 
 started_program::started_program(const fs::path& exe, const std::wstring& command_line,
