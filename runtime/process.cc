@@ -53,7 +53,7 @@ std::optional<std::string> find_associated_program(const std::string& file_name)
   // make every start load the shell and the dozen DLLs it brings along,
   // which costs more than all the rest of a healthy run.
   using find_executable_function = HINSTANCE(WINAPI*)(LPCSTR, LPCSTR, LPSTR);
-  HMODULE shell = LoadLibraryW(L"shell32.dll");
+  HMODULE shell = LoadLibraryExW(L"shell32.dll", nullptr, LOAD_LIBRARY_SEARCH_SYSTEM32);
   if (shell == nullptr) return std::nullopt;
   const auto find_executable = reinterpret_cast<find_executable_function>(
       reinterpret_cast<void*>(GetProcAddress(shell, "FindExecutableA")));
