@@ -41,7 +41,7 @@ mkdir -p "$root/dist"
 archive="$root/dist/$name.zip"
 rm -f "$archive"
 # Entries carry the commit's time, not the time of this run.
-mtime="@$(git -C "$root" log -1 --format=%ct HEAD)"
+mtime=$(TZ=UTC git -C "$root" log -1 --format=%cd --date='format-local:%a, %d %b %Y %H:%M:%S GMT' HEAD)
 (cd "$work" && cmake -E tar cf "$archive" --format=zip --mtime="$mtime" \
   "${programs[@]/#/$name/}" "$name/README.md" "$name/SHA256SUMS")
 echo
