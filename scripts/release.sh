@@ -30,7 +30,7 @@ for program in "${programs[@]}"; do cp "$work/source/build/bin/$program" "$stage
 cp "$work/source/README.md" "$stage/"
 if [ -n "${KESTRUN_SIGN_PFX:-}" ]; then
   (cd "$stage" && "$root/scripts/sign.sh" "${programs[@]}")
-  signed="signed (Authenticode SHA-256)"
+  signed="Authenticode SHA-256 signed"
 else
   echo "*** NOT SIGNED: KESTRUN_SIGN_PFX is not set, so the programs stay unsigned. ***"
   signed="UNSIGNED"
