@@ -58,6 +58,14 @@ std::optional<std::string> find_associated_program(const std::string& file_name)
   // update drops files.
   using find_executable_function = HINSTANCE(WINAPI*)(LPCWSTR, LPCWSTR, LPWSTR);
   HMODULE shell = LoadLibraryExW(L"shell32.dll", nullptr, LOAD_LIBRARY_SEARCH_SYSTEM32);
+  if (shell == nullptr) {
+    // Windows 7 without KB2533623 does not know the flag; the full path into
+    // the system folder is just as safe there.
+    wchar_t system_folder[MAX_PATH];
+    const UINT length = GetSystemDirectoryW(system_folder, MAX_PATH);
+    if (length == 0 || length >= MAX_PATH) return std::nullopt;
+    shell = LoadLibraryW((std::wstring(system_folder, length) + L"\\shell32.dll").c_str());
+  }
   if (shell == nullptr) return std::nullopt;
   const auto find_executable = reinterpret_cast<find_executable_function>(
       reinterpret_cast<void*>(GetProcAddress(shell, "FindExecutableW")));

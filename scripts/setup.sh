@@ -1,9 +1,11 @@
 #!/bin/bash
 # Installs, as root on Debian, whatever the build and the tests need and the
-# machine lacks: the MinGW-w64 cross compiler, Wine, CMake and GoogleTest's
-# sources. Does nothing when all is there.
+# machine lacks: the MinGW-w64 cross compiler, Wine, CMake, GoogleTest's
+# sources, and for releases and their tests git, OpenSSL and osslsigncode.
+# Does nothing when all is there.
 set -euo pipefail
-packages=(cmake make g++-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64 wine wine64 googletest locales)
+packages=(cmake make g++-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64 wine wine64 googletest
+  locales git openssl osslsigncode)
 missing=()
 for package in "${packages[@]}"; do
   status=$(dpkg-query -W -f='${Status}' "$package" 2>/dev/null || true)

@@ -6,7 +6,12 @@ export WINEPREFIX="${KESTRUN_WINEPREFIX:-$_kestrun_root/build/wineprefix}"
 export WINEARCH=win64
 export WINEDEBUG=-all
 # Skip the Mono, Gecko and menu set-up: none of the programs needs them.
-export WINEDLLOVERRIDES="winemenubuilder.exe,mscoree,mshtml="
+# Overrides already in the environment (a test's own) are kept after ours.
+_kestrun_overrides="winemenubuilder.exe,mscoree,mshtml="
+case ";${WINEDLLOVERRIDES:-};" in
+  *";$_kestrun_overrides;"*) ;;
+  *) export WINEDLLOVERRIDES="$_kestrun_overrides${WINEDLLOVERRIDES:+;$WINEDLLOVERRIDES}" ;;
+esac
 unset DISPLAY
 
 kestrun_wine_ready() {

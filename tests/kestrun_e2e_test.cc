@@ -157,6 +157,24 @@ TEST_F(Kestrun, AFailedStepShowsTheLogInTheAssociatedProgramAndEndsWithOne) {
   EXPECT_FALSE(exists(app() / "Updater_Client.exe.record.txt"));
 }
 
+TEST_F(Kestrun, AShell32PlantedBesideItIsNotLoadedAndTheLogIsStillShown) {
+  associate_log_files();
+  remove(app() / "Updater_Client.sh");
+  testing::copy_program("planted\\shell32.dll", app(), "shell32.dll");
+  // Under Wine, a planted shell32 is only ever a candidate when the
+  // overrides prefer native DLLs (CTest sets them so).
+  wchar_t overrides[1024] = {};
+  ASSERT_LT(GetEnvironmentVariableW(L"WINEDLLOVERRIDES", overrides, 1024), 1024u);
+  ASSERT_NE(std::wstring(overrides).find(L"shell32=n,b"), std::wstring::npos) << overrides;
+
+  const DWORD exit_code = run(L"");
+
+  EXPECT_EQ(exit_code, 1u);
+  start_record viewer;
+  EXPECT_TRUE(viewer_record(viewer));
+  EXPECT_FALSE(exists(app() / "planted-shell32-loaded"));
+}
+
 TEST_F(Kestrun, WithoutAssociationTheLogSaysSo) {
   remove_log_association();
   remove(app() / "Updater_Client.exe");

@@ -67,6 +67,10 @@ TEST_P(ProgramResources, RequestAsInvokerWithoutUiAccess) {
   const std::string manifest = resource(RT_MANIFEST, MAKEINTRESOURCEA(1));
   EXPECT_NE(manifest.find("level=\"asInvoker\""), std::string::npos) << manifest;
   EXPECT_NE(manifest.find("uiAccess=\"false\""), std::string::npos) << manifest;
+  // The assembly version is the project's version with a fourth part.
+  EXPECT_NE(manifest.find("name=\"Kestrun.Starter\" version=\"" KESTRUN_VERSION ".0\""),
+            std::string::npos)
+      << manifest;
 }
 
 TEST_P(ProgramResources, NameThemselvesInTheirVersionRecord) {
@@ -87,7 +91,8 @@ TEST_P(ProgramResources, NameThemselvesInTheirVersionRecord) {
   EXPECT_EQ(value(L"ProductName"), L"Kestrun");
   EXPECT_EQ(value(L"OriginalFilename"), testing::fs::path(GetParam()).wstring());
   EXPECT_FALSE(value(L"FileDescription").empty());
-  EXPECT_FALSE(value(L"FileVersion").empty());
+  EXPECT_EQ(value(L"FileVersion"), L"" KESTRUN_VERSION);
+  EXPECT_EQ(value(L"ProductVersion"), L"" KESTRUN_VERSION);
 }
 
 INSTANTIATE_TEST_SUITE_P(Programs, ProgramResources,

@@ -1,0 +1,14 @@
+// Keeps the installation folder out of the DLL search.
+#pragma once
+
+namespace kestrun {
+
+// Makes the system folder the only place from which this process loads DLLs
+// by bare name (LoadLibrary, delay loads, the DLLs system DLLs load later).
+// The starters run in a folder an updater writes into, often one a user can
+// write into as well: a DLL dropped there under a system DLL's name (shell32,
+// version, ...) would otherwise be found before the real one. Call it first
+// thing in WinMain, before anything can load a DLL.
+void restrict_dll_search_to_system_folder();
+
+}  // namespace kestrun
