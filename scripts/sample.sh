@@ -46,7 +46,7 @@ show_tree() {
   (cd "$sample" && find . -path ./installation/log -prune -o -type f -print | sort |
     while read -r file; do
       case "$file" in
-        *.record.txt) ;;
+        *.record.txt | *.starts.txt | *.lock) ;;
         *.exe) printf '   %s\n' "${file#./}" ;;
         *) printf '   %-44s "%s"\n' "${file#./}" "$(head -c 40 "$file" | tr -d '\r\n')" ;;
       esac
