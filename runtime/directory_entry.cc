@@ -20,6 +20,8 @@ std::error_code windows_error(unsigned long code) {
   return std::error_code(static_cast<int>(code), std::system_category());
 }
 
+entry_status_hook status_hook = nullptr;
+
 }  // namespace
 
 bool directory_entry::is_directory() const {
@@ -76,6 +78,7 @@ directory_entry make_entry(const fs::path& path) {
   entry.exists = true;
   entry.attributes = data.dwFileAttributes;
   entry.last_write_filetime = filetime_ticks(data.ftLastWriteTime);
+  if (status_hook) status_hook(entry);
   return entry;
 }
 
@@ -107,6 +110,7 @@ std::vector<directory_entry> list_directory(const fs::path& folder) {
         entry.exists = true;
         entry.attributes = info->FileAttributes;
         entry.last_write_filetime = info->LastWriteTime.QuadPart;
+        if (status_hook) status_hook(entry);
         entries.push_back(std::move(entry));
       }
       if (info->NextEntryOffset == 0) break;
@@ -166,6 +170,8 @@ bool is_folder_following_links(const directory_entry& entry) {
   if (!known) throw_windows_error("status", entry.path, error);
   return (information.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
 }
+
+void set_entry_status_hook(entry_status_hook hook) { status_hook = hook; }
 
 fs::path full_path_name(const fs::path& path) {
   const std::wstring& text = path.native();

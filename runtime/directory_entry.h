@@ -100,4 +100,10 @@ std::string narrow_path(const fs::path& path);
 // anything earlier a negative number).
 std::int64_t last_write_unix_seconds(const directory_entry& entry);
 
+// Hook for tests: when set, it sees (and may change) every entry make_entry
+// and list_directory hand out. Wine cannot make junctions or symbolic links,
+// so a test marks a folder as one here.
+using entry_status_hook = void (*)(directory_entry& entry);
+void set_entry_status_hook(entry_status_hook hook);
+
 }  // namespace kestrun

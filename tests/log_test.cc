@@ -52,6 +52,17 @@ TEST(LogPrefix, TruncatesMillisecondsOfOneClockReading) {
   EXPECT_NE(log_prefix(second + 479999), log_prefix(second + 480000));
 }
 
+TEST(LogPrefix, ShowsLocalTime) {
+  // CTest runs this program with TZ=IST-5:30 (UTC+5:30), a form Wine and the
+  // C runtime both read. A half-hour zone tells local time from UTC even
+  // where tests otherwise run in UTC.
+  TIME_ZONE_INFORMATION zone;
+  GetTimeZoneInformation(&zone);
+  ASSERT_EQ(zone.Bias, -330) << "run through CTest, which sets TZ=IST-5:30";
+  // 2026-03-07 09:05:02.047 UTC.
+  EXPECT_EQ(log_prefix(1772874302LL * 10000000LL + 470000), "2026-03-07 14:35:02.047: ");
+}
+
 class LogFile : public ::testing::Test {
  protected:
   void TearDown() override { starter_log.close(); }

@@ -238,6 +238,9 @@ TEST_F(PathCleanup, RelativeEntriesCountFromTheCurrentDirectory) {
 TEST_F(PathCleanup, AnEmptyValueIsWrittenBackEmpty) {
   set(L"");
   ASSERT_EQ(value(), L"");
+  // A stale "not found" from an earlier call must not make the empty value
+  // read as missing (GetEnvironmentVariableW leaves the last error alone).
+  SetLastError(ERROR_ENVVAR_NOT_FOUND);
   EXPECT_TRUE(remove_jdk_from_variable(name_));
   EXPECT_EQ(value(), L"");
   EXPECT_EQ(log_.texts(),

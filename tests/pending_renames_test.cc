@@ -201,6 +201,30 @@ TEST_F(PendingRenames, AJarHeldByAnotherProgramFailsTheStepAndLosesNothing) {
   EXPECT_EQ(read_file(folder_ / "core.rename-to-jar"), "new core");
 }
 
+TEST_F(PendingRenames, AFailedDeleteOfTheOldFileFailsThePassEvenWhenTheRenameReplacesIt) {
+  // Wine refuses to replace a file it refuses to delete, so the old file's
+  // status is made to say "folder": its delete fails (error 267) while the
+  // rename still replaces it.
+  testing::scoped_entry_status_hook old_file_looks_like_a_folder([](directory_entry& entry) {
+    if (entry_name(entry) == "core.jar" || entry_name(entry) == "core.dll") {
+      entry.attributes |= FILE_ATTRIBUTE_DIRECTORY;
+    }
+  });
+  struct pass_case {
+    bool (*pass)(std::string);
+    const char* old_name;
+    const char* pending_name;
+  };
+  for (const pass_case& row : {pass_case{&rename_pending_jars, "core.jar", "core.rename-to-jar"},
+                               pass_case{&rename_pending_dlls, "core.dll", "core.new.dll"}}) {
+    write_file(folder_ / row.old_name, "old");
+    write_file(folder_ / row.pending_name, "new");
+    EXPECT_FALSE(row.pass(".")) << row.old_name;
+    EXPECT_EQ(read_file(folder_ / row.old_name), "new");
+  }
+  EXPECT_EQ(report_codes(log_.texts()), (strings{"267", "267"}));
+}
+
 TEST_F(PendingRenames, AFailureOnTheFirstPendingJarDoesNotStopTheSecond) {
   for (const char* name : {"a", "b"}) {
     write_file(folder_ / (std::string(name) + ".jar"), std::string("old ") + name);

@@ -4,9 +4,12 @@
 #include <fstream>
 #include <memory>
 #include <sstream>
+#include <stdexcept>
 #include <thread>
 
 #include <gtest/gtest.h>
+
+#include "runtime/process.h"
 
 namespace kestrun::testing {
 
@@ -40,13 +43,51 @@ void write_file(const fs::path& file, const std::string& bytes) {
   if (file.has_parent_path()) fs::create_directories(file.parent_path());
   std::ofstream out(file, std::ios::binary | std::ios::trunc);
   out << bytes;
+  out.close();
+  if (!out) throw std::runtime_error("cannot write '" + file.u8string() + "'");
 }
 
+namespace {
+
+[[noreturn]] void throw_windows_error(const std::string& what, const fs::path& file, DWORD error) {
+  throw std::runtime_error(what + " '" + file.u8string() + "': Windows error " +
+                           std::to_string(error) + " " + error_text(error));
+}
+
+}  // namespace
+
 std::string read_file(const fs::path& file) {
-  std::ifstream in(file, std::ios::binary);
-  std::ostringstream bytes;
-  bytes << in.rdbuf();
-  return bytes.str();
+  // Shared for everything: a program that still has the file open (the log
+  // it writes, the record the stand-in updater has just moved into place
+  // with a handle it closes only after the rename) must not make the read
+  // fail. A file held without sharing (file_holder being ended) is waited
+  // for a few seconds; any other failure is thrown.
+  HANDLE handle = INVALID_HANDLE_VALUE;
+  for (int attempt = 0;; ++attempt) {
+    handle = CreateFileW(file.c_str(), GENERIC_READ,
+                         FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                         OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (handle != INVALID_HANDLE_VALUE) break;
+    const DWORD error = GetLastError();
+    if (error != ERROR_SHARING_VIOLATION || attempt == 250) {
+      throw_windows_error("cannot open", file, error);
+    }
+    Sleep(20);
+  }
+  std::string bytes;
+  char buffer[65536];
+  for (;;) {
+    DWORD read = 0;
+    if (!ReadFile(handle, buffer, sizeof buffer, &read, nullptr)) {
+      const DWORD error = GetLastError();
+      CloseHandle(handle);
+      throw_windows_error("cannot read", file, error);
+    }
+    if (read == 0) break;
+    bytes.append(buffer, read);
+  }
+  CloseHandle(handle);
+  return bytes;
 }
 
 void set_write_time(const fs::path& file, long long unix_seconds) {
@@ -137,14 +178,25 @@ bool read_start_record(const fs::path& folder, const std::string& program, start
   const std::string bytes = read_file(file);
   std::istringstream lines(bytes);
   std::string line;
+  int keys = 0;
   while (std::getline(lines, line)) {
     const auto equals = line.find('=');
     if (equals == std::string::npos) continue;
     const std::string key = line.substr(0, equals);
     const std::string value = line.substr(equals + 1);
-    if (key == "command_line") record.command_line = value;
-    if (key == "working_directory") record.working_directory = value;
-    if (key == "path") record.path_variable = value;
+    if (key == "command_line") {
+      record.command_line = value;
+      keys |= 1;
+    } else if (key == "working_directory") {
+      record.working_directory = value;
+      keys |= 2;
+    } else if (key == "path") {
+      record.path_variable = value;
+      keys |= 4;
+    }
+  }
+  if (keys != 7) {
+    throw std::runtime_error("record '" + file.u8string() + "' lacks a key: \"" + bytes + "\"");
   }
   return true;
 }

@@ -11,6 +11,8 @@
 #include <string>
 #include <vector>
 
+#include "runtime/directory_entry.h"
+
 namespace kestrun::testing {
 
 namespace fs = std::filesystem;
@@ -36,6 +38,8 @@ class temp_folder {
 
 // Writes (or overwrites) a file with the given bytes, creating its folders.
 void write_file(const fs::path& file, const std::string& bytes);
+// The whole file. Throws (with the path and the Windows error) when it
+// cannot be read; never returns an empty text for a failed read.
 std::string read_file(const fs::path& file);
 
 // Sets a file's last write time to seconds since 1970-01-01 00:00 UTC.
@@ -77,8 +81,8 @@ class started_program {
 };
 
 // Waits until a file exists (the stand-in updater writes its record last).
-bool wait_for_file(const fs::path& file,
-                   std::chrono::milliseconds timeout = std::chrono::seconds(20));
+[[nodiscard]] bool wait_for_file(const fs::path& file,
+                                 std::chrono::milliseconds timeout = std::chrono::seconds(20));
 
 // What the stand-in updater recorded about its start.
 struct start_record {
@@ -86,8 +90,10 @@ struct start_record {
   std::string working_directory;
   std::string path_variable;
 };
-// Waits for and reads "<program>.record.txt" in folder.
-bool read_start_record(const fs::path& folder, const std::string& program, start_record& record);
+// Waits for and reads "<program>.record.txt" in folder: false when it did
+// not appear in time; throws when it cannot be read or lacks a key.
+[[nodiscard]] bool read_start_record(const fs::path& folder, const std::string& program,
+                                     start_record& record);
 
 // The log texts without their time-stamp prefixes, one per physical line.
 // Lines that should carry a prefix and do not (or the reverse) make the
@@ -136,6 +142,15 @@ class scoped_current_directory {
 
  private:
   fs::path previous_;
+};
+
+// Puts a status hook (see set_entry_status_hook) in place for one test.
+class scoped_entry_status_hook {
+ public:
+  explicit scoped_entry_status_hook(entry_status_hook hook) { set_entry_status_hook(hook); }
+  ~scoped_entry_status_hook() { set_entry_status_hook(nullptr); }
+  scoped_entry_status_hook(const scoped_entry_status_hook&) = delete;
+  scoped_entry_status_hook& operator=(const scoped_entry_status_hook&) = delete;
 };
 
 // Holds a file (or folder) open with share mode 0 from another process, the
