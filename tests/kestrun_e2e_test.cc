@@ -370,6 +370,7 @@ TEST_F(Kestrun, AnotherDriveLetterIsTheSameInstallationAndAKilledRunFreesIt) {
   ASSERT_TRUE(holder.held());
 
   testing::started_program first(app() / "kestrun.exe", L"kestrun.exe", app());
+  ASSERT_TRUE(testing::wait_for_file(app() / "log" / "starter.log"));
   for (int wait = 0; wait < 400 && !contains(log(), "Waiting a bit..."); ++wait) Sleep(50);
   ASSERT_TRUE(contains(log(), "Waiting a bit...")) << log_bytes();
   testing::started_program second(other_app / "kestrun.exe", L"kestrun.exe", other_app);
