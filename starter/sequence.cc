@@ -5,6 +5,8 @@
 #include <optional>
 #include <string>
 
+#include "runtime/directory_entry.h"
+#include "runtime/installation_lock.h"
 #include "runtime/log.h"
 #include "runtime/process.h"
 #include "starter/clear_old_updater.h"
@@ -102,18 +104,13 @@ void show_log_to_user() {
 
 namespace {
 
-std::string without_line_end(std::string text) {
-  while (!text.empty() && (text.back() == '\n' || text.back() == '\r')) text.pop_back();
-  return text;
-}
-
 // What the log says of the lock of a run that goes on: nothing when the
 // installation was free at once.
 std::string lock_line(const installation_lock& lock) {
   if (lock.result() == installation_lock::state::unavailable) {
     return "Could not lock the installation against other runs of the starter, going on "
            "without: " +
-           without_line_end(error_text(lock.error()));
+           windows_error_message(lock.error());
   }
   if (lock.waited().count() > 0) {
     return "Waited for another run of the starter in this installation to end, ms: " +
@@ -124,7 +121,7 @@ std::string lock_line(const installation_lock& lock) {
 
 }  // namespace
 
-int run_starter(char* command_line, std::chrono::milliseconds wait_limit) {
+int run_starter(char* command_line) {
   try {
     create_log_directory(starter_log_directory);
   } catch (...) {
@@ -135,7 +132,7 @@ int run_starter(char* command_line, std::chrono::milliseconds wait_limit) {
 
   // Nothing of the installation, the log included, is touched before this
   // run holds it.
-  const installation_lock lock(starter_lock_file, wait_limit);
+  const installation_lock lock(starter_lock_file, installation_wait_limit);
   if (lock.result() == installation_lock::state::timed_out) {
     // The other run's log is kept; this run's lines go after its lines.
     starter_log.open_for_append(starter_log_file);

@@ -1,10 +1,7 @@
 // The main sequence of the full starter.
 #pragma once
 
-#include <chrono>
 #include <string>
-
-#include "runtime/installation_lock.h"
 
 namespace kestrun {
 
@@ -29,10 +26,10 @@ void start_updater(const std::string& arguments);
 void show_log_to_user();
 
 // The whole run as the entry point does it: waits until no other run works
-// on the installation (for at most wait_limit; after that it touches
+// on the installation (for at most five minutes; after that it touches
 // nothing, adds its reason to the other run's log, shows the log and
 // returns 1), then runs the sequence. command_line is the UTF-8 text after
 // the program name. Returns the exit code.
-int run_starter(char* command_line, std::chrono::milliseconds wait_limit = installation_wait_limit);
+int run_starter(char* command_line);
 
 }  // namespace kestrun

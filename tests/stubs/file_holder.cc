@@ -14,7 +14,8 @@ int wmain(int argc, wchar_t** argv) {
   const DWORD milliseconds = static_cast<DWORD>(_wtoi(argv[2]));
   HANDLE held = CreateFileW(file.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING,
                             FILE_FLAG_BACKUP_SEMANTICS, nullptr);
-  if (held == INVALID_HANDLE_VALUE) return 3;
+  // 1000 + the Windows error: the test that asked for the hold reports it.
+  if (held == INVALID_HANDLE_VALUE) return 1000 + static_cast<int>(GetLastError());
   const std::wstring marker = argv[3];
   HANDLE marker_handle = CreateFileW(marker.c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr,
                                      CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);

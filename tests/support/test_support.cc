@@ -174,7 +174,16 @@ bool wait_for_file(const fs::path& file, std::chrono::milliseconds timeout) {
 
 bool read_start_record(const fs::path& folder, const std::string& program, start_record& record) {
   const fs::path file = folder / (program + ".record.txt");
-  if (!wait_for_file(file)) return false;
+  if (!wait_for_file(file)) {
+    std::string names;
+    for (const auto& entry : fs::directory_iterator(folder)) {
+      names += " " + entry.path().filename().u8string();
+    }
+    const fs::path log = folder / "log" / "starter.log";
+    ADD_FAILURE() << "no " << file.u8string() << " in time; the folder holds:" << names
+                  << (fs::exists(log) ? "\nits log:\n" + read_file(log) : std::string());
+    return false;
+  }
   const std::string bytes = read_file(file);
   std::istringstream lines(bytes);
   std::string line;
@@ -306,7 +315,12 @@ held_file::held_file(const fs::path& file, std::chrono::milliseconds how_long) {
       held_ = true;
       return;
     }
-    if (WaitForSingleObject(process_, 20) == WAIT_OBJECT_0) return;
+    if (WaitForSingleObject(process_, 20) == WAIT_OBJECT_0) {
+      DWORD code = 0;
+      GetExitCodeProcess(process_, &code);
+      ADD_FAILURE() << "file_holder could not hold " << file.u8string() << ", exit code " << code;
+      return;
+    }
   }
 }
 
