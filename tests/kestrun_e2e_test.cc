@@ -125,10 +125,13 @@ TEST_F(Kestrun, SwitchGivenTwiceClearsTwiceAndIsNotPassedOn) {
 
 TEST_F(Kestrun, ALockedObsoleteFileIsDeletedOnceItIsFreed) {
   testing::write_file(app() / "Updater.jar", "obsolete");
-  testing::held_file holder(app() / "Updater.jar", std::chrono::milliseconds(2500));
+  testing::held_file holder(app() / "Updater.jar", std::chrono::seconds(60));
   ASSERT_TRUE(holder.held());
 
-  EXPECT_EQ(run(L" --clearOldUpdater"), 0u);
+  testing::started_program kestrun(app() / "kestrun.exe", L"kestrun.exe --clearOldUpdater", app());
+  ASSERT_TRUE(wait_for_log_line("Waiting a bit...")) << log_bytes();
+  holder.release();
+  EXPECT_EQ(kestrun.exit_code(), 0u);
 
   const strings lines = log();
   EXPECT_TRUE(contains(lines, "Could not delete file: ./Updater.jar"));
@@ -282,12 +285,16 @@ TEST_F(Kestrun, TheWholeLogIsUtf8WhateverLanguageItsTextsAreIn) {
   testing::write_file(app() / L"c\u0153ur.dll", "old");
   testing::write_file(app() / L"c\u0153ur.new.dll", "new");
   testing::write_file(app() / "Updater.jar", "obsolete");
-  testing::held_file holder(app() / "Updater.jar", std::chrono::milliseconds(1500));
+  testing::held_file holder(app() / "Updater.jar", std::chrono::seconds(60));
   ASSERT_TRUE(holder.held());
   remove(app() / "Updater_Client.exe");
   testing::fs::create_directory(app() / "Updater_Client.exe");
 
-  EXPECT_EQ(run(L" \u00e9 --clearOldUpdater"), 0u);
+  testing::started_program kestrun(app() / "kestrun.exe", L"kestrun.exe \u00e9 --clearOldUpdater",
+                                   app());
+  ASSERT_TRUE(wait_for_log_line("Waiting a bit...")) << log_bytes();
+  holder.release();
+  EXPECT_EQ(kestrun.exit_code(), 0u);
 
   const std::string bytes = log_bytes();
   EXPECT_NE(MultiByteToWideChar(CP_UTF8, MB_ERR_INVALID_CHARS, bytes.data(),
@@ -343,10 +350,8 @@ TEST_F(Kestrun, RunsStartedTogetherTakeTurnsAndLoseNothing) {
   EXPECT_FALSE(exists(jvm() / "group1" / "jdk.new") || exists(jvm() / "group1" / "jdk8.old"));
   EXPECT_FALSE(exists(app() / "Updater_Client_2.exe"));
   // Each run started the updater.
-  for (int wait = 0; wait < 200 && read_file(app() / "Updater_Client.exe.starts.txt").size() < 24;
-       ++wait) {
-    Sleep(50);
-  }
+  EXPECT_TRUE(testing::wait_until(
+      [&] { return read_file(app() / "Updater_Client.exe.starts.txt").size() >= 24; }));
   EXPECT_EQ(read_file(app() / "Updater_Client.exe.starts.txt"), "started\nstarted\nstarted\n");
   // The log is the last run's, whole.
   const strings lines = log();
@@ -370,9 +375,7 @@ TEST_F(Kestrun, AnotherDriveLetterIsTheSameInstallationAndAKilledRunFreesIt) {
   ASSERT_TRUE(holder.held());
 
   testing::started_program first(app() / "kestrun.exe", L"kestrun.exe", app());
-  ASSERT_TRUE(testing::wait_for_file(app() / "log" / "starter.log"));
-  for (int wait = 0; wait < 400 && !contains(log(), "Waiting a bit..."); ++wait) Sleep(50);
-  ASSERT_TRUE(contains(log(), "Waiting a bit...")) << log_bytes();
+  ASSERT_TRUE(wait_for_log_line("Waiting a bit...")) << log_bytes();
   testing::started_program second(other_app / "kestrun.exe", L"kestrun.exe", other_app);
 
   // The second run waits, and leaves the first run's log alone meanwhile.

@@ -93,6 +93,14 @@ std::string kestrun_installation_test::log_bytes() const {
 
 std::vector<std::string> kestrun_installation_test::log() const { return log_texts(log_bytes()); }
 
+bool kestrun_installation_test::wait_for_log_line(const std::string& line, int times) const {
+  return wait_until([&] {
+    if (!exists(app() / "log" / "starter.log")) return false;
+    const std::vector<std::string> lines = log();
+    return std::count(lines.begin(), lines.end(), line) >= times;
+  });
+}
+
 bool kestrun_installation_test::updater_record(start_record& record) const {
   return read_start_record(app(), "Updater_Client.exe", record);
 }

@@ -47,6 +47,9 @@ class kestrun_installation_test : public ::testing::Test {
 
   std::string log_bytes() const;
   std::vector<std::string> log() const;
+  // Waits (with a wide bound) until a run still going has logged line at
+  // least times times: for tests that act at one point of a run.
+  bool wait_for_log_line(const std::string& line, int times = 1) const;
   bool updater_record(start_record& record) const;
   bool viewer_record(start_record& record) const;
 

@@ -20,6 +20,20 @@ std::wstring path_variable() {
   return value;
 }
 
+// A failure of the stand-in itself would otherwise look like a start that
+// never happened: it leaves "<own name>.failed.txt", which the tests show.
+int failed(const std::wstring& name, const char* step) {
+  const std::string text = std::string(step) + ": Windows error " + std::to_string(GetLastError());
+  HANDLE file = CreateFileW((name + L".failed.txt").c_str(), GENERIC_WRITE, FILE_SHARE_READ,
+                            nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (file != INVALID_HANDLE_VALUE) {
+    DWORD written = 0;
+    WriteFile(file, text.data(), static_cast<DWORD>(text.size()), &written, nullptr);
+    CloseHandle(file);
+  }
+  return 1;
+}
+
 }  // namespace
 
 int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int) {
@@ -40,17 +54,22 @@ int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int) {
   HANDLE starts = CreateFileW((name + L".starts.txt").c_str(), FILE_APPEND_DATA,
                               FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
                               OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
-  if (starts == INVALID_HANDLE_VALUE) return 4;
+  if (starts == INVALID_HANDLE_VALUE) return failed(name, "open starts.txt");
   DWORD written = 0;
-  WriteFile(starts, "started\n", 8, &written, nullptr);
+  if (!WriteFile(starts, "started\n", 8, &written, nullptr)) return failed(name, "add a start");
   CloseHandle(starts);
 
   const std::wstring temporary = name + L".record.tmp";
   const std::wstring final_name = name + L".record.txt";
   HANDLE file = CreateFileW(temporary.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
                             FILE_ATTRIBUTE_NORMAL, nullptr);
-  if (file == INVALID_HANDLE_VALUE) return 2;
-  WriteFile(file, record.data(), static_cast<DWORD>(record.size()), &written, nullptr);
+  if (file == INVALID_HANDLE_VALUE) return failed(name, "create record.tmp");
+  if (!WriteFile(file, record.data(), static_cast<DWORD>(record.size()), &written, nullptr)) {
+    return failed(name, "write record.tmp");
+  }
   CloseHandle(file);
-  return MoveFileExW(temporary.c_str(), final_name.c_str(), MOVEFILE_REPLACE_EXISTING) ? 0 : 3;
+  if (!MoveFileExW(temporary.c_str(), final_name.c_str(), MOVEFILE_REPLACE_EXISTING)) {
+    return failed(name, "move record.tmp");
+  }
+  return 0;
 }

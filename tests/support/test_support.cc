@@ -163,13 +163,18 @@ void started_program::kill() {
   WaitForSingleObject(process_, 10000);
 }
 
-bool wait_for_file(const fs::path& file, std::chrono::milliseconds timeout) {
+bool wait_until(const std::function<bool()>& condition, std::chrono::milliseconds timeout) {
   const auto deadline = std::chrono::steady_clock::now() + timeout;
-  while (std::chrono::steady_clock::now() < deadline) {
-    if (GetFileAttributesW(file.c_str()) != INVALID_FILE_ATTRIBUTES) return true;
+  while (!condition()) {
+    if (std::chrono::steady_clock::now() >= deadline) return condition();
     Sleep(20);
   }
-  return GetFileAttributesW(file.c_str()) != INVALID_FILE_ATTRIBUTES;
+  return true;
+}
+
+bool wait_for_file(const fs::path& file, std::chrono::milliseconds timeout) {
+  return wait_until([&] { return GetFileAttributesW(file.c_str()) != INVALID_FILE_ATTRIBUTES; },
+                    timeout);
 }
 
 bool read_start_record(const fs::path& folder, const std::string& program, start_record& record) {
@@ -180,7 +185,9 @@ bool read_start_record(const fs::path& folder, const std::string& program, start
       names += " " + entry.path().filename().u8string();
     }
     const fs::path log = folder / "log" / "starter.log";
+    const fs::path failure = folder / (program + ".failed.txt");
     ADD_FAILURE() << "no " << file.u8string() << " in time; the folder holds:" << names
+                  << (fs::exists(failure) ? "\nthe stand-in failed: " + read_file(failure) : "")
                   << (fs::exists(log) ? "\nits log:\n" + read_file(log) : std::string());
     return false;
   }
@@ -291,36 +298,55 @@ scoped_current_directory::~scoped_current_directory() {
 }
 
 held_file::held_file(const fs::path& file, std::chrono::milliseconds how_long) {
+  // The holder signals an event of this test's own once it has the file. A
+  // name with the start time in it: Wine hands out a finished process's ID
+  // again within seconds, and a holder left over from an earlier test
+  // program must not answer for this one.
   static std::atomic<int> counter{0};
-  const fs::path marker =
-      fs::temp_directory_path() /
-      ("kestrun-held-" + std::to_string(GetCurrentProcessId()) + "-" + std::to_string(counter++));
-  DeleteFileW(marker.c_str());
+  const std::wstring event_name = L"kestrun-held-" + std::to_wstring(GetCurrentProcessId()) + L"-" +
+                                  std::to_wstring(GetTickCount64()) + L"-" +
+                                  std::to_wstring(counter++);
+  HANDLE event = CreateEventW(nullptr, TRUE, FALSE, event_name.c_str());
+  if (event == nullptr || GetLastError() == ERROR_ALREADY_EXISTS) {
+    ADD_FAILURE() << "cannot make the event for holding " << file.u8string() << ": Windows error "
+                  << GetLastError();
+    if (event != nullptr) CloseHandle(event);
+    return;
+  }
   const fs::path holder = bin_dir() / "file_holder.exe";
   std::wstring command = L"file_holder.exe \"" + file.wstring() + L"\" " +
-                         std::to_wstring(how_long.count()) + L" \"" + marker.wstring() + L"\"";
+                         std::to_wstring(how_long.count()) + L" " + event_name;
   command.push_back(L'\0');
   STARTUPINFOW startup{};
   startup.cb = sizeof startup;
   PROCESS_INFORMATION process{};
   if (!CreateProcessW(holder.c_str(), &command[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr,
                       &startup, &process)) {
+    ADD_FAILURE() << "cannot start file_holder: Windows error " << GetLastError();
+    CloseHandle(event);
     return;
   }
   CloseHandle(process.hThread);
   process_ = process.hProcess;
-  // Held once the marker is there; the holder ending first means it failed.
-  for (int i = 0; i < 500; ++i) {
-    if (GetFileAttributesW(marker.c_str()) != INVALID_FILE_ATTRIBUTES) {
-      held_ = true;
-      return;
-    }
-    if (WaitForSingleObject(process_, 20) == WAIT_OBJECT_0) {
-      DWORD code = 0;
-      GetExitCodeProcess(process_, &code);
-      ADD_FAILURE() << "file_holder could not hold " << file.u8string() << ", exit code " << code;
-      return;
-    }
+  // Held once the event is set; the holder ending first means it failed. A
+  // loaded machine can take seconds to start a Wine process, so the bound is
+  // wide: it only matters when something is broken.
+  const auto started = std::chrono::steady_clock::now();
+  const HANDLE either[] = {event, process_};
+  const DWORD waited = WaitForMultipleObjects(2, either, FALSE, 120000);
+  const auto ms = std::chrono::duration_cast<std::chrono::milliseconds>(
+                      std::chrono::steady_clock::now() - started)
+                      .count();
+  CloseHandle(event);
+  if (waited == WAIT_OBJECT_0) {
+    held_ = true;
+  } else if (waited == WAIT_OBJECT_0 + 1) {
+    DWORD code = 0;
+    GetExitCodeProcess(process_, &code);
+    ADD_FAILURE() << "file_holder could not hold " << file.u8string() << ", exit code " << code
+                  << " after " << ms << " ms";
+  } else {
+    ADD_FAILURE() << "file_holder did not hold " << file.u8string() << " within " << ms << " ms";
   }
 }
 

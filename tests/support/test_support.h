@@ -80,9 +80,15 @@ class started_program {
   HANDLE process_ = nullptr;
 };
 
+// Waits until condition() holds, checking every 20 ms, at most timeout;
+// returns whether it held. The bound is wide because a loaded machine can
+// take seconds to start a Wine process: it only runs out when the program
+// under test is wrong.
+[[nodiscard]] bool wait_until(const std::function<bool()>& condition,
+                              std::chrono::milliseconds timeout = std::chrono::seconds(60));
 // Waits until a file exists (the stand-in updater writes its record last).
 [[nodiscard]] bool wait_for_file(const fs::path& file,
-                                 std::chrono::milliseconds timeout = std::chrono::seconds(20));
+                                 std::chrono::milliseconds timeout = std::chrono::seconds(60));
 
 // What the stand-in updater recorded about its start.
 struct start_record {
