@@ -313,53 +313,36 @@ held_file::held_file(const fs::path& file, std::chrono::milliseconds how_long) {
     if (event != nullptr) CloseHandle(event);
     return;
   }
-  const fs::path holder = bin_dir() / "file_holder.exe";
-  std::wstring command = L"file_holder.exe \"" + file.wstring() + L"\" " +
-                         std::to_wstring(how_long.count()) + L" " + event_name;
-  command.push_back(L'\0');
-  STARTUPINFOW startup{};
-  startup.cb = sizeof startup;
-  PROCESS_INFORMATION process{};
-  if (!CreateProcessW(holder.c_str(), &command[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr,
-                      &startup, &process)) {
-    ADD_FAILURE() << "cannot start file_holder: Windows error " << GetLastError();
+  const std::wstring command = L"file_holder.exe \"" + file.wstring() + L"\" " +
+                               std::to_wstring(how_long.count()) + L" " + event_name;
+  holder_ = std::make_unique<started_program>(bin_dir() / "file_holder.exe", command, bin_dir());
+  if (holder_->handle() == nullptr) {
     CloseHandle(event);
     return;
   }
-  CloseHandle(process.hThread);
-  process_ = process.hProcess;
   // Held once the event is set; the holder ending first means it failed. A
   // loaded machine can take seconds to start a Wine process, so the bound is
   // wide: it only matters when something is broken.
-  const auto started = std::chrono::steady_clock::now();
-  const HANDLE either[] = {event, process_};
+  const HANDLE either[] = {event, holder_->handle()};
   const DWORD waited = WaitForMultipleObjects(2, either, FALSE, 120000);
-  const auto ms = std::chrono::duration_cast<std::chrono::milliseconds>(
-                      std::chrono::steady_clock::now() - started)
-                      .count();
   CloseHandle(event);
   if (waited == WAIT_OBJECT_0) {
     held_ = true;
   } else if (waited == WAIT_OBJECT_0 + 1) {
-    DWORD code = 0;
-    GetExitCodeProcess(process_, &code);
-    ADD_FAILURE() << "file_holder could not hold " << file.u8string() << ", exit code " << code
-                  << " after " << ms << " ms";
+    ADD_FAILURE() << "file_holder could not hold " << file.u8string() << ", exit code "
+                  << holder_->exit_code();
   } else {
-    ADD_FAILURE() << "file_holder did not hold " << file.u8string() << " within " << ms << " ms";
+    ADD_FAILURE() << "file_holder did not hold " << file.u8string() << " within 120 s";
   }
 }
 
 held_file::~held_file() {
-  if (!process_) return;
-  if (WaitForSingleObject(process_, 120000) != WAIT_OBJECT_0) release();
-  CloseHandle(process_);
+  // Waits for the holder to let go by itself, and ends it after a bound.
+  if (holder_) (void)holder_->exit_code(std::chrono::seconds(120));
 }
 
 void held_file::release() {
-  if (!process_) return;
-  TerminateProcess(process_, 0);
-  WaitForSingleObject(process_, 10000);
+  if (holder_) holder_->kill();
 }
 
 namespace {

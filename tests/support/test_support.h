@@ -8,6 +8,7 @@
 #include <cstdint>
 #include <filesystem>
 #include <functional>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -75,6 +76,8 @@ class started_program {
   DWORD exit_code(std::chrono::milliseconds timeout = std::chrono::seconds(120));
   // Ends it at once, as a crash or the task manager would.
   void kill();
+  // The process handle, to wait on; null when it could not be started.
+  HANDLE handle() const { return process_; }
 
  private:
   HANDLE process_ = nullptr;
@@ -173,7 +176,7 @@ class held_file {
   void release();
 
  private:
-  HANDLE process_ = nullptr;
+  std::unique_ptr<started_program> holder_;
   bool held_ = false;
 };
 
