@@ -22,6 +22,21 @@ std::error_code windows_error(unsigned long code) {
 
 entry_status_hook status_hook = nullptr;
 
+// The tag of the reparse point under path, read from the point itself
+// (FILE_FLAG_OPEN_REPARSE_POINT). When it cannot be read, the entry counts
+// as a link: treated as one, it is removed without being descended into,
+// which never touches what it might point to.
+std::uint32_t reparse_tag_of(const fs::path& path) {
+  HANDLE point = CreateFileW(
+      path.c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+      OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
+  FILE_ATTRIBUTE_TAG_INFO info{};
+  const bool known = point != INVALID_HANDLE_VALUE &&
+                     GetFileInformationByHandleEx(point, FileAttributeTagInfo, &info, sizeof info);
+  if (point != INVALID_HANDLE_VALUE) CloseHandle(point);
+  return known ? info.ReparseTag : IO_REPARSE_TAG_SYMLINK;
+}
+
 }  // namespace
 
 bool directory_entry::is_directory() const {
@@ -30,6 +45,10 @@ bool directory_entry::is_directory() const {
 
 bool directory_entry::is_reparse_point() const {
   return exists && (attributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0;
+}
+
+bool directory_entry::is_link() const {
+  return is_reparse_point() && IsReparseTagNameSurrogate(reparse_tag);
 }
 
 bool is_not_found_error(unsigned long code) {
@@ -78,6 +97,7 @@ directory_entry make_entry(const fs::path& path) {
   entry.exists = true;
   entry.attributes = data.dwFileAttributes;
   entry.last_write_filetime = filetime_ticks(data.ftLastWriteTime);
+  if (entry.is_reparse_point()) entry.reparse_tag = reparse_tag_of(path);
   if (status_hook) status_hook(entry);
   return entry;
 }
@@ -110,6 +130,9 @@ std::vector<directory_entry> list_directory(const fs::path& folder) {
         entry.exists = true;
         entry.attributes = info->FileAttributes;
         entry.last_write_filetime = info->LastWriteTime.QuadPart;
+        // For a reparse point the listing gives its tag in place of the
+        // size of extended attributes.
+        if (entry.is_reparse_point()) entry.reparse_tag = info->EaSize;
         if (status_hook) status_hook(entry);
         entries.push_back(std::move(entry));
       }

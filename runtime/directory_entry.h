@@ -24,11 +24,16 @@ struct directory_entry {
   std::uint32_t attributes = 0;
   // Last write time as FILETIME ticks (100 ns since 1601-01-01 UTC).
   std::int64_t last_write_filetime = 0;
+  // The reparse point's tag (IO_REPARSE_TAG_...), 0 for any other entry.
+  std::uint32_t reparse_tag = 0;
 
   bool is_directory() const;
-  // A junction, a symbolic link or another reparse point. Such an entry is
-  // removed itself and never descended into.
+  // A junction, a symbolic link or another reparse point.
   bool is_reparse_point() const;
+  // A reparse point that stands for another name: a junction or a symbolic
+  // link. Other reparse points (a cloud file's placeholder, a deduplicated
+  // file) hold their own contents and are ordinary files and folders.
+  bool is_link() const;
 };
 
 // Windows errors that only mean "nothing is there": 2 file not found, 3 path

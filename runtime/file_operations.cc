@@ -3,6 +3,7 @@
 #include <windows.h>
 
 #include <exception>
+#include <functional>
 #include <ostream>
 #include <vector>
 
@@ -71,9 +72,7 @@ fs::path extended_length_path(const fs::path& path) {
   return fs::path(L"\\\\?\\" + full);
 }
 
-bool is_link_to_remove_not_descend(const directory_entry& entry) {
-  return entry.is_reparse_point();
-}
+bool is_link_to_remove_not_descend(const directory_entry& entry) { return entry.is_link(); }
 
 std::string quoted_path(const std::filesystem::path& path) {
   std::string quoted = "\"";
@@ -117,17 +116,23 @@ bool logged(const std::string& first_line, Operation operation) {
   return false;
 }
 
+void remove_entry(const directory_entry& entry, bool recursive) {
+  // Read the status afresh: the entry may be from a listing made a while
+  // ago, and what is there now decides how it is removed.
+  const directory_entry current = make_entry(entry.path);
+  if (!current.exists) return;
+  if (!recursive) return remove_single(current, current.path);
+  directory_entry tree = current;
+  tree.path = extended_length_path(current.path);
+  remove_tree(tree, current.path);
+}
+
+bool logged_as_delete(const directory_entry& entry, const std::function<void()>& operation) {
+  return logged("Error deleting '" + entry_name(entry) + "'", operation);
+}
+
 bool delete_entry(directory_entry entry, bool recursive) {
-  return logged("Error deleting '" + entry_name(entry) + "'", [&] {
-    // Read the status afresh: the entry may be from a listing made a while
-    // ago, and what is there now decides how it is removed.
-    const directory_entry current = make_entry(entry.path);
-    if (!current.exists) return;
-    if (!recursive) return remove_single(current, current.path);
-    directory_entry tree = current;
-    tree.path = extended_length_path(current.path);
-    remove_tree(tree, current.path);
-  });
+  return logged_as_delete(entry, [&] { remove_entry(entry, recursive); });
 }
 
 bool rename_entry(directory_entry entry, std::string new_name) {

@@ -4,6 +4,7 @@
 #pragma once
 
 #include <filesystem>
+#include <functional>
 #include <string>
 
 #include "runtime/directory_entry.h"
@@ -16,6 +17,15 @@ namespace kestrun {
 // or symbolic link met is removed itself and its target left alone. A path
 // that does not exist is no error. Returns false after an error report.
 bool delete_entry(directory_entry entry, bool recursive = false);
+
+// What delete_entry does, without the report: a failure is thrown as a
+// filesystem error naming the path as the entry gives it.
+void remove_entry(const directory_entry& entry, bool recursive);
+
+// Runs operation in place of deleting entry: what it throws is reported as
+// delete_entry reports a failed delete ("Error deleting '<name>'"), and
+// false returned.
+bool logged_as_delete(const directory_entry& entry, const std::function<void()>& operation);
 
 // Renames the entry's path to new_name (relative names count from the
 // working directory) with MoveFileExW, replacing an existing file of that

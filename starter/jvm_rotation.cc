@@ -5,6 +5,7 @@
 #include "runtime/directory_entry.h"
 #include "runtime/file_operations.h"
 #include "runtime/log.h"
+#include "runtime/replacement.h"
 #include "runtime/retry.h"
 #include "runtime/text.h"
 
@@ -41,11 +42,16 @@ void delete_old_runtime(const std::string& old_runtime) {
   }
 }
 
-// Replaces the actual runtime with the new one. False when either step
-// failed; nothing is undone, the next pass takes up from what this one left
-// (an actual runtime already gone counts as deleted).
+// Replaces the actual runtime with the new one. The actual runtime is never
+// deleted in place: it is moved aside whole, the new one renamed into its
+// place, and only then is the old copy removed. If that removal fails (a
+// program still runs from it), the copy stays as an old runtime that a later
+// pass removes. When the new runtime cannot be renamed, the old one is moved
+// back and the pass fails. On Windows a folder with a file open anywhere
+// inside cannot be renamed, so a runtime in use stays whole in its place.
 bool install_new_runtime(const directory_entry& group, const directory_entry& new_runtime,
-                         const std::string& new_path) {
+                         const std::string& new_path,
+                         const std::vector<directory_entry>& runtimes) {
   const std::string actual = new_path.substr(0, new_path.size() - suffix_length);
   // "jdk..new" still counts: its actual runtime "jdk." is "jdk" to Windows.
   if (!is_runtime_of_group(actual, group)) {
@@ -53,16 +59,19 @@ bool install_new_runtime(const directory_entry& group, const directory_entry& ne
     return true;
   }
   log_line("Renaming JVM folder: " + new_path + " -> " + actual);
-  if (!delete_entry(make_entry(widen(actual)), true)) {
+  replacement actual_runtime;
+  if (!actual_runtime.make_way(make_entry(widen(actual)), true, runtimes)) {
     log_line("Actual JVM could not be deleted: " + actual);
     return false;
   }
   log_line("Actual JVM deleted: " + actual);
   if (!rename_entry(new_runtime, actual)) {
     log_line("Failed to rename new JVM: " + new_path + " -> " + actual);
+    actual_runtime.undo();
     return false;
   }
   log_line("New JVM renamed: " + new_path + " -> " + actual);
+  actual_runtime.complete();
   return true;
 }
 
@@ -75,7 +84,13 @@ bool rotate_jvm_folders(std::string folder) {
     // Logged before the group is listed, so a plain file lying in the JVM
     // root shows in the log before its listing error ends the step.
     log_line("Checking JVMs in : " + narrow_path(group.path));
-    for (const directory_entry& runtime : list_directory(group.path)) {
+    const std::vector<directory_entry> runtimes = list_directory(group.path);
+    // Runtimes an earlier run moved aside are put back or removed as old
+    // runtimes before anything else in the group.
+    settle_aside_copies(
+        runtimes, [](const directory_entry& copy) { delete_old_runtime(narrow_path(copy.path)); });
+    for (const directory_entry& runtime : runtimes) {
+      if (is_aside_name(entry_name(runtime))) continue;
       // Links count as what they point to: a link to a folder is a runtime
       // folder, a link to a file or to nothing is not.
       if (!is_folder_following_links(runtime)) continue;
@@ -89,7 +104,7 @@ bool rotate_jvm_folders(std::string folder) {
           log_line("Old JVM left alone, its name names no runtime folder of its own: " + path);
         }
       } else if (ends_with(path, new_suffix)) {
-        if (!install_new_runtime(group, runtime, path)) result = false;
+        if (!install_new_runtime(group, runtime, path, runtimes)) result = false;
       }
     }
   }

@@ -3,6 +3,7 @@
 #include "runtime/directory_entry.h"
 #include "runtime/file_operations.h"
 #include "runtime/log.h"
+#include "runtime/replacement.h"
 #include "runtime/retry.h"
 #include "runtime/text.h"
 
@@ -38,15 +39,20 @@ constexpr pending_kind pending_dll{".new.dll",
                                    "Failed to rename new dll"};
 
 // One pass over the folder: every entry whose name ends in the pending
-// suffix (files and folders alike) takes the place of its target. A failed
-// delete does not stop the rename: MoveFileExW may still replace the old
-// file. The pass goes through every entry before it reports. The folder is
-// read once, up front: a renamed entry bears the target suffix and is not
-// met again in the same pass.
+// suffix (files and folders alike) takes the place of its target. The old
+// target is moved aside first and removed only once the pending entry has
+// taken its place, so a pending file that cannot be moved (held open by a
+// scanner, say) leaves the old one where it was. A failed move aside does
+// not stop the rename: MoveFileExW may still replace the old file. The
+// pass goes through every entry before it reports. The folder is read
+// once, up front: a renamed entry bears the target suffix and is not met
+// again in the same pass.
 bool rename_pending(const std::string& folder, const pending_kind& kind) {
   const std::string pending_suffix = kind.pending_suffix;
+  const std::vector<directory_entry> listing = list_directory(widen(folder));
+  settle_aside_copies(listing, remove_aside_file);
   bool result = true;
-  for (const directory_entry& entry : list_directory(widen(folder))) {
+  for (const directory_entry& entry : listing) {
     const std::string name = entry_name(entry);
     if (!ends_with(name, pending_suffix)) continue;
     const std::string target_name =
@@ -54,9 +60,11 @@ bool rename_pending(const std::string& folder, const pending_kind& kind) {
     log_line(kind.renaming + name + " -> " + target_name);
 
     // The bare target name counts from the working directory, which is the
-    // folder the starter works on. The old entry is removed without
-    // recursion: a folder with contents in the target's place stays.
-    if (delete_entry(make_entry(widen(target_name)))) {
+    // folder the starter works on. A folder with contents in the target's
+    // place is not moved aside: it stays, as a delete without recursion
+    // would leave it.
+    replacement old_target;
+    if (old_target.make_way(make_entry(widen(target_name)), false, listing)) {
       log_line(kind.old_deleted);
     } else {
       log_line(kind.old_not_deleted);
@@ -64,8 +72,10 @@ bool rename_pending(const std::string& folder, const pending_kind& kind) {
     }
     if (rename_entry(entry, target_name)) {
       log_line(kind.new_renamed);
+      old_target.complete();
     } else {
       log_line(kind.new_not_renamed);
+      old_target.undo();
       result = false;
     }
   }

@@ -6,6 +6,7 @@
 #include "runtime/directory_entry.h"
 #include "runtime/file_operations.h"
 #include "runtime/log.h"
+#include "runtime/replacement.h"
 #include "runtime/retry.h"
 #include "runtime/text.h"
 
@@ -19,13 +20,14 @@ bool is_candidate(const std::string& name, const std::string& prefix, const std:
   return starts_with(name, prefix) && ends_with(name, suffix);
 }
 
-// Removes the old file in up to five attempts, waiting one second after
-// every failed one (the last included): a starting or ending updater
-// process may still hold it for a moment.
-void delete_old_updater(const directory_entry& old_entry) {
+// Moves the old file out of the way in up to five attempts, waiting one
+// second after every failed one (the last included): a starting or ending
+// updater process may still hold it for a moment.
+void delete_old_updater(const directory_entry& old_entry, replacement& old_updater,
+                        const std::vector<directory_entry>& listing) {
   for (int attempt = 1; attempt <= delete_attempts; ++attempt) {
     if (attempt > 1) log_line("Retrying to delete old updater.");
-    if (delete_entry(old_entry)) {
+    if (old_updater.make_way(old_entry, false, listing)) {
       log_line("Old updater deleted.");
       return;
     }
@@ -52,11 +54,16 @@ bool replace_updater(std::string directory, std::string prefix, std::string suff
   const std::string target_name = prefix + suffix;
   log_line("Locking for updates of: " + target_name);
 
+  // Copies an earlier run left aside are settled first. One that was put
+  // back is a candidate again, so the folder is read anew.
+  std::vector<directory_entry> listing = list_directory(widen(directory));
+  if (settle_aside_copies(listing, remove_aside_file)) listing = list_directory(widen(directory));
+
   // Ages are compared in whole seconds; of equally new files the first one
   // listed wins, and a file dated before 1970 is never taken.
   std::int64_t newest_time = -1;
   std::optional<directory_entry> newest;
-  for (const directory_entry& entry : list_directory(widen(directory))) {
+  for (const directory_entry& entry : listing) {
     if (!is_candidate(entry_name(entry), prefix, suffix)) continue;
     const std::int64_t age = last_write_unix_seconds(entry);
     if (age > newest_time) {
@@ -75,7 +82,10 @@ bool replace_updater(std::string directory, std::string prefix, std::string suff
 
   const directory_entry old_entry = make_entry(widen(directory + "/" + target_name));
   log_line("Deleting old updater: " + entry_name(old_entry));
-  if (old_entry.exists) delete_old_updater(old_entry);
+  // The old file is only moved aside until the new one has its name: an
+  // installation is never left without its updater.
+  replacement old_updater;
+  if (old_entry.exists) delete_old_updater(old_entry, old_updater, listing);
   if (path_exists(old_entry.path)) {
     log_line("Failed to delete old updater.");
     return false;
@@ -84,9 +94,11 @@ bool replace_updater(std::string directory, std::string prefix, std::string suff
   log_line("Renaming new updater: " + entry_name(*newest) + " -> " + entry_name(old_entry));
   if (!rename_entry(*newest, target_name)) {
     log_line("Failed to rename new updater.");
+    old_updater.undo();
     return false;
   }
   log_line("New updater renamed.");
+  old_updater.complete();
 
   delete_older_candidates(directory, prefix, suffix, target_name);
   return true;

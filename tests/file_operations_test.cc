@@ -163,13 +163,20 @@ TEST_F(FileOperations, AReadOnlyFileThatStillCannotBeDeletedStaysReadOnly) {
 
 TEST_F(FileOperations, ARecursiveDeleteDoesNotDescendIntoALink) {
   // Wine cannot make a junction, so the folder "link" is marked as one
-  // where its status is read. Its target's contents stay.
+  // where its status is read. Its target's contents stay. "placeholder" is
+  // marked as a cloud file's folder, which holds its own contents: it goes.
   write_file(folder_ / "jdk.old" / "link" / "target.txt", "not the runtime's");
+  write_file(folder_ / "jre.old" / "placeholder" / "cached.txt", "the runtime's");
   testing::scoped_entry_status_hook mark_link([](directory_entry& entry) {
-    if (entry_name(entry) == "link") entry.attributes |= FILE_ATTRIBUTE_REPARSE_POINT;
+    const std::string name = entry_name(entry);
+    if (name != "link" && name != "placeholder") return;
+    entry.attributes |= FILE_ATTRIBUTE_REPARSE_POINT;
+    entry.reparse_tag = name == "link" ? IO_REPARSE_TAG_MOUNT_POINT : IO_REPARSE_TAG_CLOUD_1;
   });
   delete_entry(make_entry(L"jdk.old"), true);
   EXPECT_EQ(read_file(folder_ / "jdk.old" / "link" / "target.txt"), "not the runtime's");
+  EXPECT_TRUE(delete_entry(make_entry(L"jre.old"), true));
+  EXPECT_FALSE(testing::fs::exists(folder_ / "jre.old"));
 }
 
 TEST_F(FileOperations, AFailedRecursiveDeleteKeepsWhatItCouldNotRemove) {
@@ -247,13 +254,19 @@ TEST(DirectoryEntries, LinksAreRemovedNotDescendedInto) {
   directory_entry junction;
   junction.exists = true;
   junction.attributes = FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT;
+  junction.reparse_tag = IO_REPARSE_TAG_MOUNT_POINT;
   EXPECT_TRUE(is_link_to_remove_not_descend(junction));
   directory_entry file_link = junction;
   file_link.attributes = FILE_ATTRIBUTE_REPARSE_POINT;
+  file_link.reparse_tag = IO_REPARSE_TAG_SYMLINK;
   EXPECT_TRUE(is_link_to_remove_not_descend(file_link));
   directory_entry folder = junction;
   folder.attributes = FILE_ATTRIBUTE_DIRECTORY;
   EXPECT_FALSE(is_link_to_remove_not_descend(folder));
+  // A deduplicated file is a reparse point of its own contents.
+  directory_entry deduplicated = file_link;
+  deduplicated.reparse_tag = IO_REPARSE_TAG_DEDUP;
+  EXPECT_FALSE(is_link_to_remove_not_descend(deduplicated));
 }
 
 TEST(QuotedPath, DoublesBackslashesAndEscapesQuotes) {

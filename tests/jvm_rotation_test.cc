@@ -50,7 +50,7 @@ strings installed(const std::string& group, const std::string& name) {
 }
 
 // The outline of a pass in which the actual runtime "<name>" could not be
-// deleted (a file in it is held), followed by the retry's wait.
+// moved out of the way (it is held), followed by the retry's wait.
 strings actual_held(const std::string& group, const std::string& name) {
   const std::string actual = ".\\..\\JVM\\" + group + "\\" + name;
   return {"Checking JVMs in : .\\..\\JVM\\" + group,
@@ -221,7 +221,9 @@ TEST_F(JvmRotation, AMissingOrUnlistableRootIsAnErrorNotARetry) {
 TEST_F(JvmRotation, AHeldActualRuntimeIsRetriedUntilItIsFreed) {
   write_file(jvm() / "g" / "jdk" / "bin" / "java.dll", "old");
   write_file(jvm() / "g" / "jdk.new" / "bin" / "java.dll", "new");
-  testing::held_file holder(jvm() / "g" / "jdk" / "bin" / "java.dll", std::chrono::seconds(30));
+  // Windows refuses to move a folder with a file open inside; Wine refuses
+  // only when the folder itself is held.
+  testing::held_file holder(jvm() / "g" / "jdk", std::chrono::seconds(30));
   ASSERT_TRUE(holder.held());
   clock_.set_on_sleep([&](size_t sleeps) {
     if (sleeps == 4) holder.release();
@@ -241,7 +243,7 @@ TEST_F(JvmRotation, AHeldActualRuntimeIsRetriedUntilItIsFreed) {
 TEST_F(JvmRotation, AnActualRuntimeHeldForTheWholeMinuteFailsTheStep) {
   write_file(jvm() / "g" / "jdk" / "bin" / "java.dll", "old");
   write_file(jvm() / "g" / "jdk.new" / "bin" / "java.dll", "new");
-  testing::held_file holder(jvm() / "g" / "jdk" / "bin" / "java.dll", std::chrono::seconds(60));
+  testing::held_file holder(jvm() / "g" / "jdk", std::chrono::seconds(60));
   ASSERT_TRUE(holder.held());
 
   EXPECT_FALSE(rename_new_jvms("."));
@@ -254,8 +256,7 @@ TEST_F(JvmRotation, AnActualRuntimeHeldForTheWholeMinuteFailsTheStep) {
   EXPECT_EQ(own.size(), 4u * 60u);
   EXPECT_EQ(own.back(), "Waiting a bit...");
   EXPECT_EQ(clock_.sleeps().size(), 60u);
-  // Nothing renamed: the new runtime is whole, and the held file is still
-  // in the actual runtime.
+  // Nothing renamed: both runtimes are whole and in their places.
   EXPECT_EQ(read_file(jvm() / "g" / "jdk.new" / "bin" / "java.dll"), "new");
   EXPECT_EQ(read_file(jvm() / "g" / "jdk" / "bin" / "java.dll"), "old");
 }
@@ -272,14 +273,15 @@ TEST_F(JvmRotation, ANewRuntimeThatCannotBeRenamedIsRenamedInALaterPass) {
 
   EXPECT_TRUE(rename_new_jvms("."));
 
-  // The first pass deletes the actual runtime and fails to rename; the next
-  // one finds nothing to delete and tries the rename again.
+  // Each failed pass moves the actual runtime aside, fails to rename, and
+  // moves it back.
   const strings failed_rename{
       "Checking JVMs in : .\\..\\JVM\\g",
       "Renaming JVM folder: .\\..\\JVM\\g\\jdk.new -> .\\..\\JVM\\g\\jdk",
       "Actual JVM deleted: .\\..\\JVM\\g\\jdk",
       "Error renaming 'jdk.new' to '.\\..\\JVM\\g\\jdk'",
       "Failed to rename new JVM: .\\..\\JVM\\g\\jdk.new -> .\\..\\JVM\\g\\jdk",
+      "Put the old copy back, the new one did not take its place: .\\..\\JVM\\g\\jdk",
       "Waiting a bit..."};
   EXPECT_EQ(outline(log_.texts()), failed_rename + failed_rename +
                                        strings{"Checking JVMs in : .\\..\\JVM\\g"} +

@@ -364,6 +364,132 @@ TEST_F(Kestrun, RunsStartedTogetherTakeTurnsAndLoseNothing) {
       << log_bytes();
 }
 
+// Names in folder that a swap moves aside.
+strings aside_copies(const path& folder) {
+  strings names;
+  for (const auto& entry : testing::fs::directory_iterator(folder)) {
+    const std::string name = entry.path().filename().u8string();
+    if (name.find(".aside-") != std::string::npos) names.push_back(name);
+  }
+  return names;
+}
+
+// Another program holds one file or folder while kestrun.exe runs. Whatever
+// a step was to replace is there and whole afterwards, the old one or the
+// new one, and a replacement that did not happen is still pending.
+TEST_F(Kestrun, AHeldFileOrFolderNeverLeavesAReplacedOneMissingOrPartlyDeleted) {
+  using files = std::vector<std::pair<std::string, std::string>>;  // "": not there
+  struct row {
+    std::string held;
+    bool freed_at_first_wait;
+    DWORD exit_code;
+    files before, after;
+  };
+  const std::string g = "..\\JVM\\group1\\";
+  const row rows[] = {
+      {"core.rename-to-jar",
+       false,
+       0,
+       {{"core.jar", "old jar"}, {"core.rename-to-jar", "new jar"}},
+       {{"core.jar", "old jar"}, {"core.rename-to-jar", "new jar"}}},
+      // Wine lets a folder with a file open inside be moved (Windows does
+      // not): the new runtime goes in, and the old one stays aside.
+      {g + "jdk\\lib\\modules",
+       false,
+       0,
+       {{g + "jdk\\lib\\modules", "old"},
+        {g + "jdk\\bin\\java.exe", "old"},
+        {g + "jdk.new\\lib\\modules", "new"}},
+       {{g + "jdk\\lib\\modules", "new"}, {g + "jdk\\bin\\java.exe", ""}, {g + "jdk.new", ""}}},
+      {g + "jre",
+       true,
+       0,
+       {{g + "jre\\release", "old"}, {g + "jre.new\\release", "new"}},
+       {{g + "jre\\release", "new"}, {g + "jre.new", ""}}},
+      {"core.new.dll",
+       true,
+       0,
+       {{"core.dll", "old dll"}, {"core.new.dll", "new dll"}},
+       {{"core.dll", "new dll"}, {"core.new.dll", ""}}},
+      {"Updater_Client_2.jar",
+       false,
+       1,
+       {{"Updater_Client.jar", "old"}, {"Updater_Client_2.jar", "new"}},
+       {{"Updater_Client.jar", "old"}, {"Updater_Client_2.jar", "new"}}},
+  };
+  for (const row& row : rows) {
+    long long time = 1700000000;
+    for (const auto& [name, bytes] : row.before) {
+      testing::write_file(app() / name, bytes);
+      testing::set_write_time(app() / name, time += 100);
+    }
+    remove(app() / "log" / "starter.log");
+    testing::held_file holder(app() / row.held, std::chrono::seconds(60));
+    ASSERT_TRUE(holder.held());
+    testing::started_program kestrun(app() / "kestrun.exe", L"kestrun.exe", app());
+    if (row.freed_at_first_wait) {
+      ASSERT_TRUE(wait_for_log_line("Waiting a bit...")) << log_bytes();
+      holder.release();
+    }
+    EXPECT_EQ(kestrun.exit_code(), row.exit_code) << row.held;
+    holder.release();
+    for (const auto& [name, bytes] : row.after) {
+      if (bytes.empty()) {
+        EXPECT_FALSE(exists(app() / name)) << row.held << ": " << name;
+      } else {
+        EXPECT_EQ(read_file(app() / name), bytes) << row.held << ": " << name;
+      }
+    }
+  }
+  // The runtime left aside while a file in it was held went in a later run.
+  EXPECT_EQ(aside_copies(jvm() / "group1"), strings{});
+  EXPECT_EQ(aside_copies(app()), strings{});
+}
+
+// A run killed between the renames of a swap leaves the old copy aside,
+// with the original missing or already replaced. The next run puts the
+// newest copy back where the original is missing, and then replaces it.
+TEST_F(Kestrun, ARunKilledInTheMiddleOfASwapIsCompletedByTheNextRun) {
+  const std::string g = "..\\JVM\\group1\\";
+  const std::vector<std::pair<std::string, std::string>> before = {
+      // killed after moving aside: the original is missing
+      {"core.jar.aside-1.old", "old"},
+      {"core.rename-to-jar", "new"},
+      {"core.dll.aside-1.old", "old"},
+      {"core.new.dll", "new"},
+      {"Updater_Client.jar.aside-1.old", "old"},
+      {"Updater_Client_2.jar", "new"},
+      {g + "jdk.aside-1.old\\release", "old"},
+      {g + "jdk.new\\release", "new"},
+      // killed after the rename: the new one is in place
+      {"util.jar", "new"},
+      {"util.jar.aside-1.old", "old"},
+      {"util.dll", "new"},
+      {"util.dll.aside-3.old", "old"},
+      {g + "jre\\release", "new"},
+      {g + "jre.aside-1.old\\release", "old"},
+      // nothing pending any more: the newest copy is the one put back
+      {"base.jar.aside-1.old", "older"},
+      {"base.jar.aside-2.old", "old"}};
+  remove(app() / "Updater_Client.jar");
+  long long time = 1700000000;
+  for (const auto& [name, bytes] : before) {
+    testing::write_file(app() / name, bytes);
+    testing::set_write_time(app() / name, time += 100);
+  }
+
+  EXPECT_EQ(run(L""), 0u) << log_bytes();
+
+  for (const char* name : {"core.jar", "core.dll", "Updater_Client.jar", "util.jar", "util.dll"}) {
+    EXPECT_EQ(read_file(app() / name), "new") << name;
+  }
+  EXPECT_EQ(read_file(jvm() / "group1" / "jdk" / "release"), "new");
+  EXPECT_EQ(read_file(jvm() / "group1" / "jre" / "release"), "new");
+  EXPECT_EQ(read_file(app() / "base.jar"), "old");
+  EXPECT_EQ(aside_copies(jvm() / "group1"), strings{});
+  EXPECT_EQ(aside_copies(app()), strings{});
+}
+
 // The same installation through another drive letter (T: maps C:) is held
 // by the run that got there first; a run that is killed frees it at once.
 TEST_F(Kestrun, AnotherDriveLetterIsTheSameInstallationAndAKilledRunFreesIt) {

@@ -293,9 +293,9 @@ TEST_F(ReplaceUpdater, AnOldFileFreedAfterTwoAttemptsIsReplaced) {
   EXPECT_EQ(read_file(folder_ / "Updater_Client.exe"), "new");
 }
 
-TEST_F(ReplaceUpdater, AFailedRenameLeavesThePlainNameMissing) {
-  // The new copy is held open, so it cannot be moved; the old file is gone
-  // by then and is not brought back.
+TEST_F(ReplaceUpdater, AFailedRenamePutsTheOldUpdaterBack) {
+  // The new copy is held open, so it cannot be moved; the old one, moved
+  // aside to make way, is moved back.
   put("Updater_Client.exe", "old", march_1);
   put("Updater_Client_2.exe", "new", march_1 + day);
   testing::held_file holder(folder_ / "Updater_Client_2.exe", std::chrono::seconds(30));
@@ -311,9 +311,11 @@ TEST_F(ReplaceUpdater, AFailedRenameLeavesThePlainNameMissing) {
             (strings{"Locking for updates of: Updater_Client.exe",
                      "Deleting old updater: Updater_Client.exe", "Old updater deleted.",
                      "Renaming new updater: Updater_Client_2.exe -> Updater_Client.exe",
-                     "Failed to rename new updater."}));
-  EXPECT_EQ(names_here(), strings{"Updater_Client_2.exe"});
-  EXPECT_EQ(read_file(folder_ / "Updater_Client_2.exe"), "new");
+                     "Failed to rename new updater.",
+                     "Put the old copy back, the new one did not take its place: "
+                     "./Updater_Client.exe"}));
+  EXPECT_EQ(names_here(), (strings{"Updater_Client.exe", "Updater_Client_2.exe"}));
+  EXPECT_EQ(read_file(folder_ / "Updater_Client.exe"), "old");
 }
 
 TEST_F(ReplaceUpdater, AnOldCopyThatCannotBeRemovedLeavesTheResultTrue) {

@@ -48,6 +48,7 @@ TEST(RetryForAMinute, StopsAtTheFirstPassThatSucceeds) {
 }
 
 TEST(RetryForAMinute, ALongPassStillCountsAgainstTheMinute) {
+  testing::log_capture log;
   testing::fake_retry_clock clock;
   int passes = 0;
   // Each pass itself takes 20 seconds: three passes start within the
@@ -58,6 +59,9 @@ TEST(RetryForAMinute, ALongPassStillCountsAgainstTheMinute) {
     return false;
   }));
   EXPECT_EQ(passes, 3);
+  // The last pass ends past the minute and still gets its wait.
+  EXPECT_EQ(log.texts(), std::vector<std::string>(3, "Waiting a bit..."));
+  EXPECT_EQ(clock.sleeps(), (std::vector<unsigned long>{1000, 1000, 1000}));
 }
 
 TEST(RetryForAMinute, AClockSetBackStretchesTheMinute) {
