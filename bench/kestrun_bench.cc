@@ -8,6 +8,8 @@
 //   scale       installations of 1,000 / 10,000 / 50,000 plain files, and one
 //               with 500 pending jars and 500 pending DLLs, next to one plain
 //               listing of the same folder
+//   replacement what one pending jar or DLL, and one runtime swap, add to a
+//               healthy run
 // (The CPU time of the minute-long wait is measured by scripts/bench.sh on
 // the Linux side: Wine's GetProcessTimes for another process is unreliable.)
 //
@@ -129,6 +131,7 @@ int main(int argc, char** argv) {
   const fs::path root = fs::temp_directory_path() / "kestrun-bench";
 
   std::printf("kestrun benchmark (median of %d runs, milliseconds, under Wine)\n\n", runs);
+  double healthy_ms = 0;
 
   // Happy path against the floor.
   {
@@ -140,6 +143,7 @@ int main(int argc, char** argv) {
       kestrun_times.push_back(run(app / "kestrun.exe", L"kestrun.exe", app).milliseconds);
     }
     const double kestrun_ms = median(kestrun_times), floor_ms = median(floor_times);
+    healthy_ms = kestrun_ms;
     std::printf("%-44s %10s %10s %8s\n", "happy path", "kestrun", "floor", "ratio");
     std::printf("%-44s %10.1f %10.1f %8.2f\n\n", "healthy installation, nothing pending",
                 kestrun_ms, floor_ms, kestrun_ms / floor_ms);
@@ -192,6 +196,30 @@ int main(int argc, char** argv) {
     const double kestrun_ms = median(times);
     std::printf("%-44s %10.1f %10.1f %8.2f %10.2f\n\n", "500 pending jars + 500 pending DLLs",
                 kestrun_ms, listing_ms, kestrun_ms / listing_ms, kestrun_ms * 1000.0 / 2000);
+    std::printf("%-44s %10s %10s %10s\n", "replacement", "kestrun", "healthy", "ms each");
+    std::printf("%-44s %10.1f %10.1f %10.3f\n", "pending file (of 500 jars + 500 DLLs)", kestrun_ms,
+                healthy_ms, (kestrun_ms - healthy_ms) / 1000);
+  }
+  {
+    // Runtime swaps: 20 groups, each with an actual and a new runtime of 50
+    // files in 5 folders.
+    const int groups = 20;
+    std::vector<double> times;
+    for (int i = 0; i < runs; ++i) {
+      const fs::path app = make_installation(root / "swaps");
+      for (int k = 0; k < groups; ++k) {
+        const fs::path group = root / "swaps" / "JVM" / ("group" + std::to_string(k + 2));
+        for (int f = 0; f < 50; ++f) {
+          const std::string file = "lib" + std::to_string(f % 5) + "/f" + std::to_string(f);
+          write_file(group / "jdk" / file, "old");
+          write_file(group / "jdk.new" / file, "new");
+        }
+      }
+      times.push_back(run(app / "kestrun.exe", L"kestrun.exe", app).milliseconds);
+    }
+    const double kestrun_ms = median(times);
+    std::printf("%-44s %10.1f %10.1f %10.3f\n\n", "runtime swap (of 20, 50 files each)", kestrun_ms,
+                healthy_ms, (kestrun_ms - healthy_ms) / groups);
   }
 
   std::error_code ignored;
