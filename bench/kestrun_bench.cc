@@ -206,9 +206,12 @@ int main(int argc, char** argv) {
     const int groups = 20;
     std::vector<double> times;
     for (int i = 0; i < runs; ++i) {
-      const fs::path app = make_installation(root / "swaps");
+      // A folder of its own each time: the updater started by the run
+      // before may still hold its program file.
+      const fs::path swaps = root / ("swaps" + std::to_string(i));
+      const fs::path app = make_installation(swaps);
       for (int k = 0; k < groups; ++k) {
-        const fs::path group = root / "swaps" / "JVM" / ("group" + std::to_string(k + 2));
+        const fs::path group = swaps / "JVM" / ("group" + std::to_string(k + 2));
         for (int f = 0; f < 50; ++f) {
           const std::string file = "lib" + std::to_string(f % 5) + "/f" + std::to_string(f);
           write_file(group / "jdk" / file, "old");

@@ -116,10 +116,7 @@ bool logged(const std::string& first_line, Operation operation) {
   return false;
 }
 
-void remove_entry(const directory_entry& entry, bool recursive) {
-  // Read the status afresh: the entry may be from a listing made a while
-  // ago, and what is there now decides how it is removed.
-  const directory_entry current = make_entry(entry.path);
+void remove_entry(const directory_entry& current, bool recursive) {
   if (!current.exists) return;
   if (!recursive) return remove_single(current, current.path);
   directory_entry tree = current;
@@ -132,7 +129,9 @@ bool logged_as_delete(const directory_entry& entry, const std::function<void()>&
 }
 
 bool delete_entry(directory_entry entry, bool recursive) {
-  return logged_as_delete(entry, [&] { remove_entry(entry, recursive); });
+  // Read the status afresh: the entry may be from a listing made a while
+  // ago, and what is there now decides how it is removed.
+  return logged_as_delete(entry, [&] { remove_entry(make_entry(entry.path), recursive); });
 }
 
 bool rename_entry(directory_entry entry, std::string new_name) {

@@ -18,9 +18,11 @@ namespace kestrun {
 // that does not exist is no error. Returns false after an error report.
 bool delete_entry(directory_entry entry, bool recursive = false);
 
-// What delete_entry does, without the report: a failure is thrown as a
-// filesystem error naming the path as the entry gives it.
-void remove_entry(const directory_entry& entry, bool recursive);
+// What delete_entry does, without the report and without reading the
+// status again: the entry's status, just read, decides how it is removed. A
+// failure is thrown as a filesystem error naming the path as the entry
+// gives it.
+void remove_entry(const directory_entry& current, bool recursive);
 
 // Runs operation in place of deleting entry: what it throws is reported as
 // delete_entry reports a failed delete ("Error deleting '<name>'"), and

@@ -33,10 +33,12 @@ bool move_within_folder(const fs::path& from, const fs::path& to) {
   return MoveFileExW(extended_length_path(from).c_str(), extended_length_path(to).c_str(), 0) != 0;
 }
 
-// Removes a copy that is aside. Its name is longer than the original's, so
-// it is reached in the "\\?\" form, which has no 260-character limit.
-void remove_aside(const fs::path& aside, bool recursive) {
-  remove_entry(make_entry(extended_length_path(aside)), recursive);
+// Removes a copy that is aside, as its status says. Its name is longer than
+// the original's, so it is reached in the "\\?\" form, which has no
+// 260-character limit.
+void remove_aside(directory_entry aside, bool recursive) {
+  aside.path = extended_length_path(aside.path);
+  remove_entry(aside, recursive);
 }
 
 unsigned long highest_aside_number(const std::vector<directory_entry>& listing,
@@ -94,7 +96,8 @@ bool replacement::make_way(const directory_entry& old_entry, bool recursive,
       const fs::path aside = current.path.parent_path() / widen(aside_name(name, n));
       if (move_within_folder(current.path, aside)) {
         original_ = current.path;
-        aside_ = aside;
+        aside_ = current;
+        aside_.path = aside;
         recursive_ = recursive;
         return;
       }
@@ -108,27 +111,27 @@ bool replacement::make_way(const directory_entry& old_entry, bool recursive,
 }
 
 void replacement::complete() {
-  if (aside_.empty()) return;
+  if (!aside_.exists) return;
   try {
     remove_aside(aside_, recursive_);
   } catch (const fs::filesystem_error& error) {
     log_line("Could not remove the old copy moved aside, a later run removes it: " +
-             narrow_path(aside_) + " - " + system_text(error));
+             narrow_path(aside_.path) + " - " + system_text(error));
   }
-  aside_.clear();
+  aside_ = directory_entry();
 }
 
 void replacement::undo() {
-  if (aside_.empty()) return;
-  if (move_within_folder(aside_, original_)) {
+  if (!aside_.exists) return;
+  if (move_within_folder(aside_.path, original_)) {
     log_line("Put the old copy back, the new one did not take its place: " +
              narrow_path(original_));
   } else {
     const DWORD error = GetLastError();
-    log_line("Could not put the old copy back, the next run does: " + narrow_path(aside_) + " -> " +
-             narrow_path(original_) + " - " + windows_error_message(error));
+    log_line("Could not put the old copy back, the next run does: " + narrow_path(aside_.path) +
+             " -> " + narrow_path(original_) + " - " + windows_error_message(error));
   }
-  aside_.clear();
+  aside_ = directory_entry();
 }
 
 bool settle_aside_copies(const std::vector<directory_entry>& listing,
@@ -167,7 +170,7 @@ bool settle_aside_copies(const std::vector<directory_entry>& listing,
 
 void remove_aside_file(const directory_entry& copy) {
   try {
-    remove_aside(copy.path, false);
+    remove_aside(copy, false);
     log_line("Removed a copy an earlier run left aside: " + narrow_path(copy.path));
   } catch (const fs::filesystem_error& error) {
     log_line("Could not remove a copy an earlier run left aside, a later run tries again: " +

@@ -48,7 +48,8 @@ class replacement {
 
  private:
   fs::path original_;
-  fs::path aside_;  // empty while nothing is aside
+  // What was moved aside, with its path aside; empty while nothing is.
+  directory_entry aside_;
   bool recursive_ = false;
 };
 
