@@ -41,13 +41,24 @@ void remove_aside(directory_entry aside, bool recursive) {
   remove_entry(aside, recursive);
 }
 
+// A cheap first test on the wide path, before its name is converted: a
+// step may scan a folder of thousands of entries for each file it replaces.
+bool may_be_aside(const directory_entry& entry) {
+  const std::wstring& path = entry.path.native();
+  return path.size() >= 4 && path.compare(path.size() - 4, 4, L".old") == 0;
+}
+
+bool parse_aside_entry(const directory_entry& entry, std::string& original, unsigned long& n) {
+  return may_be_aside(entry) && parse_aside_name(entry_name(entry), original, n);
+}
+
 unsigned long highest_aside_number(const std::vector<directory_entry>& listing,
                                    const std::string& name) {
   unsigned long highest = 0;
   for (const directory_entry& entry : listing) {
     std::string original;
     unsigned long n = 0;
-    if (parse_aside_name(entry_name(entry), original, n) && original == name) {
+    if (parse_aside_entry(entry, original, n) && original == name) {
       highest = std::max(highest, n);
     }
   }
@@ -141,7 +152,7 @@ bool settle_aside_copies(const std::vector<directory_entry>& listing,
   for (const directory_entry& entry : listing) {
     std::string original;
     unsigned long n = 0;
-    if (parse_aside_name(entry_name(entry), original, n)) copies[original].push_back({n, &entry});
+    if (parse_aside_entry(entry, original, n)) copies[original].push_back({n, &entry});
   }
   for (auto& [name, aside] : copies) {
     std::sort(aside.begin(), aside.end(),
