@@ -40,9 +40,10 @@ class log_file : public std::ostream {
 // The process-wide log of this run; opened by the entry point.
 extern log_file starter_log;
 
-// Creates the log directory (and missing parents). Throws
-// std::filesystem::filesystem_error naming "create_directories" when the
-// folder cannot be made, for instance because a plain file has its name.
+// Creates the log directory (and missing parents); a folder that is there
+// already is never an error. Throws std::filesystem::filesystem_error
+// naming "create_directories" when the folder cannot be made, for instance
+// because a plain file has its name.
 void create_log_directory(const std::string& directory);
 
 // System-clock reading in 100-nanosecond ticks since 1970-01-01 00:00 UTC.
