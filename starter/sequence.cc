@@ -2,13 +2,16 @@
 
 #include <cstring>
 #include <exception>
+#include <filesystem>
 #include <optional>
 #include <string>
 
 #include "runtime/directory_entry.h"
+#include "runtime/file_holders.h"
 #include "runtime/installation_lock.h"
 #include "runtime/log.h"
 #include "runtime/process.h"
+#include "runtime/text.h"
 #include "starter/clear_old_updater.h"
 #include "starter/command_line.h"
 #include "starter/jvm_rotation.h"
@@ -119,6 +122,18 @@ std::string lock_line(const installation_lock& lock) {
   return std::string();
 }
 
+// The reason a run gives up with, naming the run it waited for when
+// Windows can tell.
+std::string timed_out_line(const installation_lock& lock) {
+  std::string line =
+      "Another run of the starter kept this installation too long, nothing was touched, "
+      "waited ms: " +
+      std::to_string(lock.waited().count());
+  const std::string holder = programs_holding(std::filesystem::path(widen(starter_lock_file)));
+  if (!holder.empty()) line += ", held by: " + holder;
+  return line;
+}
+
 }  // namespace
 
 int run_starter(char* command_line) {
@@ -135,11 +150,9 @@ int run_starter(char* command_line) {
   const installation_lock lock(starter_lock_file, installation_wait_limit);
   if (lock.result() == installation_lock::state::timed_out) {
     // The other run's log is kept; this run's lines go after its lines.
+    const std::string reason = timed_out_line(lock);
     starter_log.open_for_append(starter_log_file);
-    log_line(
-        "Another run of the starter kept this installation too long, nothing was touched, "
-        "waited ms: " +
-        std::to_string(lock.waited().count()));
+    log_line(reason);
     show_log_to_user();
     starter_log.close();
     return 1;
