@@ -8,6 +8,7 @@
 #include <streambuf>
 #include <system_error>
 
+#include "runtime/directory_entry.h"
 #include "runtime/text.h"
 
 namespace kestrun {
@@ -149,6 +150,18 @@ void create_log_directory(const std::string& directory) {
   throw std::filesystem::filesystem_error(
       "create_directories", std::filesystem::path(wide),
       std::error_code(static_cast<int>(error), std::system_category()));
+}
+
+std::string keep_previous_log(const std::string& log_file, const std::string& previous_file) {
+  // Copied rather than renamed: the log of a failed run is often still open
+  // in the viewer it was shown in, and most viewers do not let it be
+  // renamed, only read.
+  if (CopyFileW(widen(log_file).c_str(), widen(previous_file).c_str(), FALSE)) return "";
+  const DWORD error = GetLastError();
+  // The first run in an installation has no previous log.
+  if (error == ERROR_FILE_NOT_FOUND) return "";
+  return "Could not keep the previous run's log as " + previous_file + ": " +
+         windows_error_message(error);
 }
 
 std::int64_t system_clock_ticks() {

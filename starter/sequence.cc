@@ -31,9 +31,9 @@ constexpr const wchar_t* path_variable_names[] = {L"Path", L"PATH", L"path"};
 
 }  // namespace
 
-int run_sequence(char* command_line, const std::string& lock_line) {
+int run_sequence(char* command_line, const std::vector<std::string>& run_lines) {
   log_line("starting...");
-  if (!lock_line.empty()) log_line(lock_line);
+  for (const std::string& line : run_lines) log_line(line);
   log_line(std::string("Arguments: ") + command_line);
   const auto command_line_length = static_cast<std::int32_t>(std::strlen(command_line));
 
@@ -149,7 +149,8 @@ int run_starter(char* command_line) {
   // run holds it.
   const installation_lock lock(starter_lock_file, installation_wait_limit);
   if (lock.result() == installation_lock::state::timed_out) {
-    // The other run's log is kept; this run's lines go after its lines.
+    // The other run's log is neither emptied nor kept aside: this run's
+    // lines go after its lines.
     const std::string reason = timed_out_line(lock);
     starter_log.open_for_append(starter_log_file);
     log_line(reason);
@@ -160,8 +161,15 @@ int run_starter(char* command_line) {
 
   int result = 0;
   try {
+    std::vector<std::string> run_lines;
+    const std::string locked = lock_line(lock);
+    if (!locked.empty()) run_lines.push_back(locked);
+    // Kept only now that this run holds the installation: a run waiting
+    // for another must not take that run's log away from under it.
+    const std::string not_kept = keep_previous_log(starter_log_file, starter_previous_log_file);
+    if (!not_kept.empty()) run_lines.push_back(not_kept);
     starter_log.open(starter_log_file);
-    result = run_sequence(command_line, lock_line(lock));
+    result = run_sequence(command_line, run_lines);
   } catch (const std::exception& error) {
     log_line(error.what());
     result = 1;

@@ -57,6 +57,7 @@ TEST_F(InstallationLock, ARunThatWaitsTooLongTouchesNothingAndAddsToTheOtherRuns
                        "Failed to start the Updater - Open Log-File for the user..."}));
     EXPECT_EQ(asked, std::vector<std::wstring>{(app() / "log" / "starter.lock").wstring()});
     EXPECT_TRUE(exists(app() / "native.new.dll"));
+    EXPECT_FALSE(exists(app() / "log" / "starter.previous.log"));
     EXPECT_FALSE(exists(app() / "Updater_Client.exe.starts.txt"));
   }
   other_run.release();
