@@ -10,6 +10,10 @@
 //               listing of the same folder
 //   replacement what one pending jar or DLL, and one runtime swap, add to a
 //               healthy run
+//   holders     one lookup of the programs holding a path (the Restart
+//               Manager, after a delete or rename that failed because the
+//               path is in use), against the one-second wait of a retrying
+//               step
 // (The CPU time of the minute-long wait is measured by scripts/bench.sh on
 // the Linux side: Wine's GetProcessTimes for another process is unreliable.)
 //
@@ -24,6 +28,7 @@
 #include <string>
 #include <vector>
 
+#include "runtime/file_holders.h"
 #include "runtime/installation_lock.h"
 
 namespace fs = std::filesystem;
@@ -114,6 +119,49 @@ double time_listing(const fs::path& folder, int runs) {
   return median(times);
 }
 
+// Milliseconds of one lookup of the programs holding path, made as a
+// failed delete or rename makes it: the files to register, then the
+// Restart Manager's session. Negative when the lookup failed.
+double time_holder_lookup(const fs::path& path) {
+  const auto start = clock_type::now();
+  const kestrun::holder_lookup_result result =
+      kestrun::restart_manager_holders(kestrun::files_to_look_up(path));
+  const double ms = std::chrono::duration<double, std::milli>(clock_type::now() - start).count();
+  return result.error == 0 ? ms : -1;
+}
+
+void print_holder_row(const char* label, double ms) {
+  std::printf("%-44s %10.3f %10.1f %7.2f%%\n", label, ms, 1000.0, ms / 10.0);
+}
+
+// A file held open without sharing, as a running program holds its DLL,
+// and a runtime folder of more files than a lookup registers.
+void time_holder_lookups(const fs::path& root, int runs) {
+  const fs::path held = root / "held.dll";
+  write_file(held, "held");
+  HANDLE holder = CreateFileW(held.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr);
+  const fs::path runtime = root / "jre";
+  for (int i = 0; i < 1200; ++i) {
+    write_file(runtime / ("lib" + std::to_string(i % 12)) / ("f" + std::to_string(i) + ".dll"),
+               "x");
+  }
+  std::printf("%-44s %10s %10s %8s\n", "holders", "lookup", "retry wait", "share");
+  print_holder_row("first lookup of a held file (loads the DLL)", time_holder_lookup(held));
+  std::vector<double> file_times, folder_times;
+  for (int i = 0; i < runs; ++i) {
+    file_times.push_back(time_holder_lookup(held));
+    folder_times.push_back(time_holder_lookup(runtime));
+  }
+  print_holder_row("a held file", median(file_times));
+  print_holder_row("a runtime folder (1,000 of its 1,200 files)", median(folder_times));
+  char label[64];
+  std::snprintf(label, sizeof label, "%zu folder lookups (the most in a run)",
+                kestrun::holder_lookups_per_run);
+  print_holder_row(label, median(folder_times) * kestrun::holder_lookups_per_run);
+  std::printf("\n");
+  if (holder != INVALID_HANDLE_VALUE) CloseHandle(holder);
+}
+
 void add_plain_files(const fs::path& app, int count) {
   for (int i = 0; i < count; ++i) {
     const fs::path file = app / ("data" + std::to_string(i) + ".bin");
@@ -163,6 +211,8 @@ int main(int argc, char** argv) {
     std::printf("%-44s %10.3f %10.1f %7.2f%%\n\n", "installation lock taken and given back",
                 lock_ms, kestrun_ms, 100.0 * lock_ms / kestrun_ms);
   }
+
+  time_holder_lookups(root / "holders", runs);
 
   // Scale with the size of the installation.
   std::printf("%-44s %10s %10s %8s %10s\n", "scale", "kestrun", "listing", "ratio", "us/entry");

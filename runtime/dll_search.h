@@ -11,4 +11,10 @@ namespace kestrun {
 // thing in WinMain, before anything can load a DLL.
 void restrict_dll_search_to_system_folder();
 
+// Loads a system DLL (a bare name such as L"shell32.dll") from the system
+// folder and from nowhere else, whatever the process's search order is.
+// Returns its module handle (an HMODULE), or nullptr when it cannot be
+// loaded. The DLL stays loaded for the rest of the run.
+void* load_system_dll(const wchar_t* name);
+
 }  // namespace kestrun

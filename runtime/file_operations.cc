@@ -7,6 +7,7 @@
 #include <ostream>
 #include <vector>
 
+#include "runtime/file_holders.h"
 #include "runtime/log.h"
 #include "runtime/text.h"
 
@@ -99,6 +100,7 @@ void log_error_report(const std::string& first_line,
                       : error.code().message())
               << std::endl;
   starter_log << "code().category(): " << error.code().category().name() << std::endl;
+  log_programs_holding(error.path1(), error.path2(), error.code());
 }
 
 // Runs one operation and turns whatever it throws into the error report

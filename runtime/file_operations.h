@@ -35,7 +35,9 @@ bool logged_as_delete(const directory_entry& entry, const std::function<void()>&
 bool rename_entry(directory_entry entry, std::string new_name);
 
 // Writes the seven-line report for a filesystem error, first_line being
-// "Error deleting '...'" or "Error renaming '...' to '...'".
+// "Error deleting '...'" or "Error renaming '...' to '...'", and after it,
+// when the error says the path is in use, the programs holding it
+// (runtime/file_holders.h).
 void log_error_report(const std::string& first_line,
                       const std::filesystem::filesystem_error& error);
 

@@ -8,6 +8,7 @@
 #include <streambuf>
 #include <system_error>
 
+#include "runtime/directory_entry.h"
 #include "runtime/text.h"
 
 namespace kestrun {
@@ -119,8 +120,21 @@ bool log_file::is_open() const { return buffer_->is_open(); }
 
 log_file starter_log;
 
+namespace {
+
+bool is_folder(const std::wstring& path) {
+  const DWORD attributes = GetFileAttributesW(path.c_str());
+  return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY);
+}
+
+}  // namespace
+
 void create_log_directory(const std::string& directory) {
   const std::wstring wide = widen(directory);
+  // Looked at first: where the user may not create folders, CreateDirectoryW
+  // can answer "access denied" (5) for a folder that is already there, not
+  // only "already exists" (183).
+  if (is_folder(wide)) return;
   if (CreateDirectoryW(wide.c_str(), nullptr)) return;
   DWORD error = GetLastError();
   if (error == ERROR_PATH_NOT_FOUND) {
@@ -131,13 +145,23 @@ void create_log_directory(const std::string& directory) {
       error = GetLastError();
     }
   }
-  if (error == ERROR_ALREADY_EXISTS) {
-    const DWORD attributes = GetFileAttributesW(wide.c_str());
-    if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY)) return;
-  }
+  // Another run may have made it in the meantime.
+  if (is_folder(wide)) return;
   throw std::filesystem::filesystem_error(
       "create_directories", std::filesystem::path(wide),
       std::error_code(static_cast<int>(error), std::system_category()));
+}
+
+std::string keep_previous_log(const std::string& log_file, const std::string& previous_file) {
+  // Copied rather than renamed: the log of a failed run is often still open
+  // in the viewer it was shown in, and most viewers do not let it be
+  // renamed, only read.
+  if (CopyFileW(widen(log_file).c_str(), widen(previous_file).c_str(), FALSE)) return "";
+  const DWORD error = GetLastError();
+  // The first run in an installation has no previous log.
+  if (error == ERROR_FILE_NOT_FOUND) return "";
+  return "Could not keep the previous run's log as " + previous_file + ": " +
+         windows_error_message(error);
 }
 
 std::int64_t system_clock_ticks() {

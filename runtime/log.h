@@ -1,5 +1,6 @@
 // The one log of a run: a plain-text file under ./log, written afresh at
-// every start, one time-stamped line per message with CR LF line ends.
+// every start (the one before kept beside it), one time-stamped line per
+// message with CR LF line ends.
 #pragma once
 
 #include <cstdint>
@@ -40,10 +41,17 @@ class log_file : public std::ostream {
 // The process-wide log of this run; opened by the entry point.
 extern log_file starter_log;
 
-// Creates the log directory (and missing parents). Throws
-// std::filesystem::filesystem_error naming "create_directories" when the
-// folder cannot be made, for instance because a plain file has its name.
+// Creates the log directory (and missing parents); a folder that is there
+// already is never an error. Throws std::filesystem::filesystem_error
+// naming "create_directories" when the folder cannot be made, for instance
+// because a plain file has its name.
 void create_log_directory(const std::string& directory);
+
+// Keeps the previous run's log as previous_file (replacing an older one),
+// to be called before log_file is opened and emptied. Returns the line to
+// log when it could not be kept (the log is then emptied all the same);
+// empty when it was kept or there was none.
+std::string keep_previous_log(const std::string& log_file, const std::string& previous_file);
 
 // System-clock reading in 100-nanosecond ticks since 1970-01-01 00:00 UTC.
 std::int64_t system_clock_ticks();

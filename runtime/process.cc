@@ -2,6 +2,7 @@
 
 #include <windows.h>
 
+#include "runtime/dll_search.h"
 #include "runtime/log.h"
 #include "runtime/text.h"
 
@@ -57,15 +58,7 @@ std::optional<std::string> find_associated_program(const std::string& file_name)
   // the system folder only, never from the installation folder, where an
   // update drops files.
   using find_executable_function = HINSTANCE(WINAPI*)(LPCWSTR, LPCWSTR, LPWSTR);
-  HMODULE shell = LoadLibraryExW(L"shell32.dll", nullptr, LOAD_LIBRARY_SEARCH_SYSTEM32);
-  if (shell == nullptr) {
-    // Windows 7 without KB2533623 does not know the flag; the full path into
-    // the system folder is just as safe there.
-    wchar_t system_folder[MAX_PATH];
-    const UINT length = GetSystemDirectoryW(system_folder, MAX_PATH);
-    if (length == 0 || length >= MAX_PATH) return std::nullopt;
-    shell = LoadLibraryW((std::wstring(system_folder, length) + L"\\shell32.dll").c_str());
-  }
+  HMODULE shell = static_cast<HMODULE>(load_system_dll(L"shell32.dll"));
   if (shell == nullptr) return std::nullopt;
   const auto find_executable = reinterpret_cast<find_executable_function>(
       reinterpret_cast<void*>(GetProcAddress(shell, "FindExecutableW")));

@@ -2,13 +2,16 @@
 
 #include <cstring>
 #include <exception>
+#include <filesystem>
 #include <optional>
 #include <string>
 
 #include "runtime/directory_entry.h"
+#include "runtime/file_holders.h"
 #include "runtime/installation_lock.h"
 #include "runtime/log.h"
 #include "runtime/process.h"
+#include "runtime/text.h"
 #include "starter/clear_old_updater.h"
 #include "starter/command_line.h"
 #include "starter/jvm_rotation.h"
@@ -28,9 +31,9 @@ constexpr const wchar_t* path_variable_names[] = {L"Path", L"PATH", L"path"};
 
 }  // namespace
 
-int run_sequence(char* command_line, const std::string& lock_line) {
+int run_sequence(char* command_line, const std::vector<std::string>& run_lines) {
   log_line("starting...");
-  if (!lock_line.empty()) log_line(lock_line);
+  for (const std::string& line : run_lines) log_line(line);
   log_line(std::string("Arguments: ") + command_line);
   const auto command_line_length = static_cast<std::int32_t>(std::strlen(command_line));
 
@@ -119,6 +122,18 @@ std::string lock_line(const installation_lock& lock) {
   return std::string();
 }
 
+// The reason a run gives up with, naming the run it waited for when
+// Windows can tell.
+std::string timed_out_line(const installation_lock& lock) {
+  std::string line =
+      "Another run of the starter kept this installation too long, nothing was touched, "
+      "waited ms: " +
+      std::to_string(lock.waited().count());
+  const std::string holder = programs_holding(std::filesystem::path(widen(starter_lock_file)));
+  if (!holder.empty()) line += ", held by: " + holder;
+  return line;
+}
+
 }  // namespace
 
 int run_starter(char* command_line) {
@@ -134,12 +149,11 @@ int run_starter(char* command_line) {
   // run holds it.
   const installation_lock lock(starter_lock_file, installation_wait_limit);
   if (lock.result() == installation_lock::state::timed_out) {
-    // The other run's log is kept; this run's lines go after its lines.
+    // The other run's log is neither emptied nor kept aside: this run's
+    // lines go after its lines.
+    const std::string reason = timed_out_line(lock);
     starter_log.open_for_append(starter_log_file);
-    log_line(
-        "Another run of the starter kept this installation too long, nothing was touched, "
-        "waited ms: " +
-        std::to_string(lock.waited().count()));
+    log_line(reason);
     show_log_to_user();
     starter_log.close();
     return 1;
@@ -147,8 +161,15 @@ int run_starter(char* command_line) {
 
   int result = 0;
   try {
+    std::vector<std::string> run_lines;
+    const std::string locked = lock_line(lock);
+    if (!locked.empty()) run_lines.push_back(locked);
+    // Kept only now that this run holds the installation: a run waiting
+    // for another must not take that run's log away from under it.
+    const std::string not_kept = keep_previous_log(starter_log_file, starter_previous_log_file);
+    if (!not_kept.empty()) run_lines.push_back(not_kept);
     starter_log.open(starter_log_file);
-    result = run_sequence(command_line, lock_line(lock));
+    result = run_sequence(command_line, run_lines);
   } catch (const std::exception& error) {
     log_line(error.what());
     result = 1;

@@ -490,6 +490,36 @@ TEST_F(Kestrun, ARunKilledInTheMiddleOfASwapIsCompletedByTheNextRun) {
   EXPECT_EQ(aside_copies(app()), strings{});
 }
 
+// Two starts at once: the second waits for the first to end, then keeps
+// the first run's whole log as the previous one before it empties the log.
+TEST_F(Kestrun, ARunThatWaitedKeepsTheWholeLogOfTheRunBefore) {
+  testing::write_file(app() / "native.dll", "old");
+  testing::write_file(app() / "native.new.dll", "new");
+  testing::held_file holder(app() / "native.dll", std::chrono::seconds(60));
+  ASSERT_TRUE(holder.held());
+
+  testing::started_program first(app() / "kestrun.exe", L"kestrun.exe first", app());
+  ASSERT_TRUE(wait_for_log_line("Waiting a bit...")) << log_bytes();
+  testing::started_program second(app() / "kestrun.exe", L"kestrun.exe second", app());
+  EXPECT_TRUE(second.running(std::chrono::milliseconds(1500)));
+  holder.release();
+  EXPECT_EQ(first.exit_code(), 0u);
+  EXPECT_EQ(second.exit_code(), 0u);
+
+  const std::string previous_bytes = read_file(app() / "log" / "starter.previous.log");
+  const strings previous = testing::log_texts(previous_bytes);
+  ASSERT_GE(previous.size(), 2u) << previous_bytes;
+  EXPECT_EQ(strings(previous.begin(), previous.begin() + 2),
+            (strings{"starting...", "Arguments: first"}));
+  EXPECT_TRUE(contains(previous, "Renaming dll: native.new.dll -> native.dll")) << previous_bytes;
+  EXPECT_EQ(std::count(previous.begin(), previous.end(), "starting..."), 1) << previous_bytes;
+  EXPECT_EQ(previous.back(), "finished");
+  const strings lines = log();
+  ASSERT_GE(lines.size(), 3u);
+  EXPECT_EQ(lines[1].rfind("Waited for another run of the starter", 0), 0u) << lines[1];
+  EXPECT_EQ(lines[2], "Arguments: second");
+}
+
 // The same installation through another drive letter (T: maps C:) is held
 // by the run that got there first; a run that is killed frees it at once.
 TEST_F(Kestrun, AnotherDriveLetterIsTheSameInstallationAndAKilledRunFreesIt) {

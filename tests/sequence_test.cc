@@ -6,6 +6,7 @@
 
 #include <algorithm>
 
+#include "runtime/directory_entry.h"
 #include "tests/kestrun_installation.h"
 
 namespace kestrun {
@@ -39,6 +40,28 @@ TEST_F(Sequence, AJvmStepThatFailsForGoodEndsTheRunBeforeTheDllsAndTheUpdater) {
   EXPECT_TRUE(exists(app() / "native.new.dll"));
   EXPECT_FALSE(exists(app() / "Updater_Client.exe.starts.txt"));
   holder.release();
+}
+
+TEST_F(Sequence, APreviousLogThatCannotBeKeptIsEmptiedAsBeforeAndTheRunGoesOn) {
+  write_file(app() / "log" / "starter.log", "2026-12-10 01:00:00.000: starting...\r\n");
+  write_file(app() / "log" / "starter.previous.log", "older");
+  // A viewer that keeps the older log open without sharing.
+  HANDLE viewer = CreateFileW((app() / "log" / "starter.previous.log").c_str(), GENERIC_READ, 0,
+                              nullptr, OPEN_EXISTING, 0, nullptr);
+  ASSERT_NE(viewer, INVALID_HANDLE_VALUE) << GetLastError();
+
+  EXPECT_EQ(run_starter_here("a"), 0);
+  CloseHandle(viewer);
+
+  const strings lines = log();
+  ASSERT_GE(lines.size(), 3u) << log_bytes();
+  EXPECT_EQ(strings(lines.begin(), lines.begin() + 3),
+            (strings{"starting...",
+                     "Could not keep the previous run's log as ./log/starter.previous.log: " +
+                         windows_error_message(ERROR_SHARING_VIOLATION),
+                     "Arguments: a"}));
+  EXPECT_EQ(lines.back(), "finished");
+  EXPECT_EQ(testing::read_file(app() / "log" / "starter.previous.log"), "older");
 }
 
 }  // namespace

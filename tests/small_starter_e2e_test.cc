@@ -70,14 +70,24 @@ TEST_P(SmallStarter, WithoutUpdaterLogsTheSystemsTextAndStillEndsWithZero) {
   EXPECT_EQ(log_texts(bytes)[3], "finished");
 }
 
-TEST_P(SmallStarter, SecondRunLeavesOnlyItsOwnLines) {
+TEST_P(SmallStarter, EachRunLeavesOnlyItsOwnLinesAndKeepsTheRunBefore) {
   testing::copy_program(GetParam().program, install_.path());
   testing::copy_program("updater_stub.exe", install_.path(), "Updater.exe");
-  testing::write_file(install_ / "log" / GetParam().log_file,
-                      "a much longer log of an earlier run that must be gone afterwards\r\n"
-                      "with a second line\r\nand a third\r\n");
+  const std::string earlier =
+      "a much longer log of an earlier run that must be gone afterwards\r\n"
+      "with a second line\r\nand a third\r\n";
+  testing::write_file(install_ / "log" / GetParam().log_file, earlier);
+  const std::string previous_log = testing::fs::path(GetParam().log_file).stem().string();
+  const auto previous = install_ / "log" / (previous_log + ".previous.log");
+
+  EXPECT_EQ(run(L""), 0u);
+  const std::string first_run = log_bytes();
+  EXPECT_EQ(log_texts(first_run), (std::vector<std::string>{"starting...", "finished"}));
+  EXPECT_EQ(read_file(previous), earlier);
+
   EXPECT_EQ(run(L""), 0u);
   EXPECT_EQ(log_texts(log_bytes()), (std::vector<std::string>{"starting...", "finished"}));
+  EXPECT_EQ(read_file(previous), first_run);
 }
 
 TEST_P(SmallStarter, APlainFileNamedLogCostsOnlyTheLog) {
