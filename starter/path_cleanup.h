@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "runtime/directory_entry.h"
 #include "runtime/environment.h"
 
 namespace kestrun {
@@ -21,7 +22,8 @@ namespace kestrun {
 // value was written; false, after a log line, when memory ran out or
 // Windows refused the read or the write. An entry whose file-system check
 // fails for another reason than "nothing there" (an unreachable share, a
-// name too long) is kept, with one log line naming it and the error.
+// name too long) is kept, with one log line naming it and the error. An
+// entry that comes more than once is checked once, and logged each time.
 bool remove_jdk_from_variable(const std::wstring& name);
 
 // The two environment calls remove_jdk_from_variable makes, with
@@ -40,10 +42,33 @@ const environment_calls& process_environment();
 // a read or the write fail.
 bool remove_jdk_from_variable(const std::wstring& name, const environment_calls& calls);
 
+// The two file-system queries that tell whether an entry holds java.exe,
+// with make_entry's and path_exists's contracts (see
+// runtime/directory_entry.h).
+struct java_exe_queries {
+  directory_entry (*status)(const fs::path& path);
+  bool (*exists)(const fs::path& path);
+};
+
+// The file system itself: the queries remove_jdk_from_path makes by default.
+const java_exe_queries& file_system_queries();
+
+// The PATH cleanup of a run: remove_jdk_from_variable for "Path", "PATH" and
+// "path", in this order, with the line "Failed to remove Jdk from Path"
+// after each call that returns false. The three names are one variable to
+// Windows, so the later calls meet only entries an earlier call has
+// checked: each distinct entry (the same text) is asked about once, and the
+// later calls reuse its answer (kept, removed, or kept after an error) and
+// log exactly what a check of their own would have logged. An entry on a
+// network drive whose server is away can cost seconds per query.
+void remove_jdk_from_path(const java_exe_queries& queries = file_system_queries());
+
 // Whether a Path entry is to be removed: it is empty, or its java.exe
 // candidate exists (file, folder, or link whose target exists). A relative
 // entry counts from the current directory. Windows errors 2, 3, 53 and 123
 // mean nothing is there; any other error is thrown as a filesystem error.
+// The candidate's own status is queried first; whether it exists when links
+// are followed only when something is there.
 bool holds_java_exe(const std::wstring& entry);
 
 // The entries of a value, split at ";" only (quotes mean nothing, nothing is

@@ -25,9 +25,6 @@ namespace {
 
 constexpr char installation_directory[] = ".";
 constexpr const char* updater_suffixes[] = {".exe", ".jar", ".sh"};
-// Windows compares variable names without case, so all three name the same
-// variable; each call logs its own old and new value.
-constexpr const wchar_t* path_variable_names[] = {L"Path", L"PATH", L"path"};
 
 }  // namespace
 
@@ -64,9 +61,7 @@ int run_sequence(char* command_line, const std::vector<std::string>& run_lines) 
   }
 
   log_line("Removing JDK/JRE from path.");
-  for (const wchar_t* name : path_variable_names) {
-    if (!remove_jdk_from_variable(name)) log_line("Failed to remove Jdk from Path");
-  }
+  remove_jdk_from_path();
 
   try {
     start_updater(new_arguments);

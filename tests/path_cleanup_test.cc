@@ -3,6 +3,8 @@
 #include <gtest/gtest.h>
 
 #include <deque>
+#include <filesystem>
+#include <map>
 #include <string>
 #include <vector>
 
@@ -112,6 +114,19 @@ unsigned long refused_write(const std::wstring&, const std::wstring&) {
   return ERROR_NOT_ENOUGH_MEMORY;
 }
 
+// The file-system queries made through counting_queries, by path.
+std::map<std::wstring, int> status_queries;
+std::map<std::wstring, int> exists_queries;
+directory_entry counted_status(const fs::path& path) {
+  ++status_queries[path.wstring()];
+  return make_entry(path);
+}
+bool counted_exists(const fs::path& path) {
+  ++exists_queries[path.wstring()];
+  return path_exists(path);
+}
+const java_exe_queries counting_queries{&counted_status, &counted_exists};
+
 class PathCleanup : public ::testing::Test {
  protected:
   PathCleanup() : saved_path_(variable(L"Path")) {
@@ -122,6 +137,8 @@ class PathCleanup : public ::testing::Test {
     scripted_reads.clear();
     scripted_value.clear();
     scripted_writes.clear();
+    status_queries.clear();
+    exists_queries.clear();
   }
   // Every test leaves the process's Path as it found it.
   ~PathCleanup() override {
@@ -322,20 +339,41 @@ TEST_F(PathCleanup, ARefusedWriteIsReportedAfterTheNewValue) {
   EXPECT_EQ(log_.texts(), expected);
 }
 
-TEST_F(PathCleanup, TheThreeSpellingsOfPathActOnOneVariable) {
+TEST_F(PathCleanup, TheThreeSpellingsOfPathActOnOneVariableAndAskOncePerEntry) {
+  // The share cannot be reached; the tools entry comes twice.
   const std::wstring jdk = entry(L"jdk\\bin");
   const std::wstring tools = entry(L"tools");
-  SetEnvironmentVariableW(L"Path", (jdk + L";" + tools).c_str());
-  for (const wchar_t* name : {L"Path", L"PATH", L"path"}) {
-    EXPECT_TRUE(remove_jdk_from_variable(name)) << narrow(name);
+  const std::wstring share = L"\\\\nohost\\share";
+  SetEnvironmentVariableW(L"Path", (jdk + L";" + tools + L";" + share + L";" + tools).c_str());
+  std::string unreachable;
+  try {
+    holds_java_exe(share);
+  } catch (const std::filesystem::filesystem_error& error) {
+    unreachable = error.what();
   }
-  EXPECT_EQ(variable(L"Path"), tools + L";");
-  const std::string cleaned = narrow(tools) + ";";
-  EXPECT_EQ(log_.texts(),
-            (strings{"Old value for Path: " + narrow(jdk + L";" + tools),
-                     "Removing JDK/JRE from Path: " + narrow(jdk), "New value for Path: " + cleaned,
-                     "Old value for PATH: " + cleaned, "New value for PATH: " + cleaned,
-                     "Old value for path: " + cleaned, "New value for path: " + cleaned}));
+  ASSERT_FALSE(unreachable.empty()) << "the share's check did not fail";
+
+  remove_jdk_from_path(counting_queries);
+  const std::string cleaned = narrow(tools + L";" + share + L";" + tools) + ";";
+  EXPECT_EQ(variable(L"Path"), widen(cleaned));
+  const auto check_failed = [&](const std::string& name) {
+    return "Could not check " + name + " entry for java.exe, keeping it: " + narrow(share) + " - " +
+           unreachable;
+  };
+  EXPECT_EQ(
+      log_.texts(),
+      (strings{"Old value for Path: " + narrow(jdk + L";" + tools + L";" + share + L";" + tools),
+               "Removing JDK/JRE from Path: " + narrow(jdk), check_failed("Path"),
+               "New value for Path: " + cleaned, "Old value for PATH: " + cleaned,
+               check_failed("PATH"), "New value for PATH: " + cleaned,
+               "Old value for path: " + cleaned, check_failed("path"),
+               "New value for path: " + cleaned}));
+  // Whether something exists when links are followed is asked only where
+  // the entry's own status found something.
+  EXPECT_EQ(status_queries, (std::map<std::wstring, int>{{java_exe_candidate(jdk), 1},
+                                                         {java_exe_candidate(tools), 1},
+                                                         {java_exe_candidate(share), 1}}));
+  EXPECT_EQ(exists_queries, (std::map<std::wstring, int>{{java_exe_candidate(jdk), 1}}));
 }
 
 TEST_F(PathCleanup, AQuotedEntryIsAnInvalidNameAndStays) {
