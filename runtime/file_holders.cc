@@ -151,7 +151,7 @@ std::vector<std::wstring> files_to_look_up(const fs::path& path) {
     }
     folders.pop_front();
     for (const directory_entry& entry : entries) {
-      if (entry.is_reparse_point()) continue;
+      if (entry.is_link()) continue;
       if (entry.is_directory()) {
         folders.push_back(entry.path);
       } else if (files.size() < holder_lookup_folder_bound) {
