@@ -35,9 +35,10 @@ if [ "${1:-}" != "--quick" ]; then
   echo old >"$wait_root/app/native.dll"
   echo new >"$wait_root/app/native.new.dll"
   marker="$wait_root/held"
-  (cd "$wait_root/app" && wine "$bin/file_holder.exe" native.dll 75000 "$(winepath -w "$marker")" \
+  (cd "$wait_root/app" && wine "$bin/file_holder.exe" native.dll 75000 "file:$(winepath -w "$marker")" \
     </dev/null >/dev/null 2>&1 &)
   for _ in $(seq 100); do [ -f "$marker" ] && break; sleep 0.1; done
+  [ -f "$marker" ] || { echo "bench: file_holder.exe did not hold native.dll" >&2; exit 1; }
   TIMEFORMAT='%R %U %S'
   times=$( { time (cd "$wait_root/app" && wine kestrun.exe </dev/null >/dev/null 2>&1; echo "exit $?" >"$wait_root/exit"); } 2>&1 )
   read -r wall user sys <<<"$times"
