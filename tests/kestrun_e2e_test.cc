@@ -364,6 +364,18 @@ TEST_F(Kestrun, RunsStartedTogetherTakeTurnsAndLoseNothing) {
       << log_bytes();
 }
 
+using files = std::vector<std::pair<std::string, std::string>>;  // name, bytes
+
+// Writes the files below folder, each written 100 seconds after the one
+// before it.
+void write_in_order(const path& folder, const files& list) {
+  long long time = 1700000000;
+  for (const auto& [name, bytes] : list) {
+    testing::write_file(folder / name, bytes);
+    testing::set_write_time(folder / name, time += 100);
+  }
+}
+
 // Names in folder that a swap moves aside.
 strings aside_copies(const path& folder) {
   strings names;
@@ -378,12 +390,11 @@ strings aside_copies(const path& folder) {
 // a step was to replace is there and whole afterwards, the old one or the
 // new one, and a replacement that did not happen is still pending.
 TEST_F(Kestrun, AHeldFileOrFolderNeverLeavesAReplacedOneMissingOrPartlyDeleted) {
-  using files = std::vector<std::pair<std::string, std::string>>;  // "": not there
   struct row {
     std::string held;
     bool freed_at_first_wait;
     DWORD exit_code;
-    files before, after;
+    files before, after;  // after: "" for not there
   };
   const std::string g = "..\\JVM\\group1\\";
   const row rows[] = {
@@ -418,11 +429,7 @@ TEST_F(Kestrun, AHeldFileOrFolderNeverLeavesAReplacedOneMissingOrPartlyDeleted) 
        {{"Updater_Client.jar", "old"}, {"Updater_Client_2.jar", "new"}}},
   };
   for (const row& row : rows) {
-    long long time = 1700000000;
-    for (const auto& [name, bytes] : row.before) {
-      testing::write_file(app() / name, bytes);
-      testing::set_write_time(app() / name, time += 100);
-    }
+    write_in_order(app(), row.before);
     remove(app() / "log" / "starter.log");
     testing::held_file holder(app() / row.held, std::chrono::seconds(60));
     ASSERT_TRUE(holder.held());
@@ -451,32 +458,27 @@ TEST_F(Kestrun, AHeldFileOrFolderNeverLeavesAReplacedOneMissingOrPartlyDeleted) 
 // newest copy back where the original is missing, and then replaces it.
 TEST_F(Kestrun, ARunKilledInTheMiddleOfASwapIsCompletedByTheNextRun) {
   const std::string g = "..\\JVM\\group1\\";
-  const std::vector<std::pair<std::string, std::string>> before = {
-      // killed after moving aside: the original is missing
-      {"core.jar.aside-1.old", "old"},
-      {"core.rename-to-jar", "new"},
-      {"core.dll.aside-1.old", "old"},
-      {"core.new.dll", "new"},
-      {"Updater_Client.jar.aside-1.old", "old"},
-      {"Updater_Client_2.jar", "new"},
-      {g + "jdk.aside-1.old\\release", "old"},
-      {g + "jdk.new\\release", "new"},
-      // killed after the rename: the new one is in place
-      {"util.jar", "new"},
-      {"util.jar.aside-1.old", "old"},
-      {"util.dll", "new"},
-      {"util.dll.aside-3.old", "old"},
-      {g + "jre\\release", "new"},
-      {g + "jre.aside-1.old\\release", "old"},
-      // nothing pending any more: the newest copy is the one put back
-      {"base.jar.aside-1.old", "older"},
-      {"base.jar.aside-2.old", "old"}};
+  const files before = {// killed after moving aside: the original is missing
+                        {"core.jar.aside-1.old", "old"},
+                        {"core.rename-to-jar", "new"},
+                        {"core.dll.aside-1.old", "old"},
+                        {"core.new.dll", "new"},
+                        {"Updater_Client.jar.aside-1.old", "old"},
+                        {"Updater_Client_2.jar", "new"},
+                        {g + "jdk.aside-1.old\\release", "old"},
+                        {g + "jdk.new\\release", "new"},
+                        // killed after the rename: the new one is in place
+                        {"util.jar", "new"},
+                        {"util.jar.aside-1.old", "old"},
+                        {"util.dll", "new"},
+                        {"util.dll.aside-3.old", "old"},
+                        {g + "jre\\release", "new"},
+                        {g + "jre.aside-1.old\\release", "old"},
+                        // nothing pending any more: the newest copy is the one put back
+                        {"base.jar.aside-1.old", "older"},
+                        {"base.jar.aside-2.old", "old"}};
   remove(app() / "Updater_Client.jar");
-  long long time = 1700000000;
-  for (const auto& [name, bytes] : before) {
-    testing::write_file(app() / name, bytes);
-    testing::set_write_time(app() / name, time += 100);
-  }
+  write_in_order(app(), before);
 
   EXPECT_EQ(run(L""), 0u) << log_bytes();
 
