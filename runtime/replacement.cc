@@ -166,11 +166,11 @@ bool settle_aside_copies(const std::vector<directory_entry>& listing,
       // partly removed.
       if (!move_within_folder(newest, original)) {
         const DWORD error = GetLastError();
-        log_line("Could not put back a copy an earlier run left aside: " + narrow_path(newest) +
-                 " -> " + narrow_path(original) + " - " + windows_error_message(error));
+        log_line("Could not put back a copy left aside: " + narrow_path(newest) + " -> " +
+                 narrow_path(original) + " - " + windows_error_message(error));
         continue;
       }
-      log_line("Put back a copy an earlier run left aside: " + narrow_path(newest) + " -> " +
+      log_line("Put back a copy left aside: " + narrow_path(newest) + " -> " +
                narrow_path(original));
       first_to_remove = 1;
     }
@@ -182,9 +182,9 @@ bool settle_aside_copies(const std::vector<directory_entry>& listing,
 void remove_aside_file(const directory_entry& copy) {
   try {
     remove_aside(copy, false);
-    log_line("Removed a copy an earlier run left aside: " + narrow_path(copy.path));
+    log_line("Removed a copy left aside: " + narrow_path(copy.path));
   } catch (const fs::filesystem_error& error) {
-    log_line("Could not remove a copy an earlier run left aside, a later run tries again: " +
+    log_line("Could not remove a copy left aside, a later run tries again: " +
              narrow_path(copy.path) + " - " + system_text(error));
   }
 }

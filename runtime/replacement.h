@@ -53,7 +53,8 @@ class replacement {
   bool recursive_ = false;
 };
 
-// Settles the copies an earlier run left aside in a folder, from its
+// Settles the copies left aside in a folder, by a run that ended between
+// two renames or by a step that could not move a copy back, from its
 // listing: where the original is missing, the newest copy is moved back;
 // every other copy, whose original is there and whole, goes with
 // remove_copy. Returns whether the folder was changed.

@@ -85,7 +85,7 @@ bool rotate_jvm_folders(std::string folder) {
     // root shows in the log before its listing error ends the step.
     log_line("Checking JVMs in : " + narrow_path(group.path));
     const std::vector<directory_entry> runtimes = list_directory(group.path);
-    // Runtimes an earlier run moved aside are put back or removed as old
+    // Runtimes left aside (by a run that ended half-way) are put back or removed as old
     // runtimes before anything else in the group.
     settle_aside_copies(
         runtimes, [](const directory_entry& copy) { delete_old_runtime(narrow_path(copy.path)); });

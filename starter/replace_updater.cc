@@ -54,7 +54,7 @@ bool replace_updater(std::string directory, std::string prefix, std::string suff
   const std::string target_name = prefix + suffix;
   log_line("Locking for updates of: " + target_name);
 
-  // Copies an earlier run left aside are settled first. One that was put
+  // Copies left aside (by a run that ended half-way) are settled first. One that was put
   // back is a candidate again, so the folder is read anew.
   std::vector<directory_entry> listing = list_directory(widen(directory));
   if (settle_aside_copies(listing, remove_aside_file)) listing = list_directory(widen(directory));

@@ -201,6 +201,18 @@ TEST_F(PendingRenames, AJarHeldByAnotherProgramFailsTheStepAndLosesNothing) {
   EXPECT_EQ(read_file(folder_ / "core.rename-to-jar"), "new core");
 }
 
+TEST_F(PendingRenames, AHeldPendingJarLeavesTheOldJarInPlace) {
+  write_file(folder_ / "core.jar", "old core");
+  write_file(folder_ / "core.rename-to-jar", "new core");
+  testing::held_file holder(folder_ / "core.rename-to-jar", std::chrono::seconds(30));
+  ASSERT_TRUE(holder.held());
+  EXPECT_FALSE(rename_pending_jars("."));
+  holder.release();
+  EXPECT_EQ(outline(log_.texts()).back(),
+            "Put the old copy back, the new one did not take its place: core.jar");
+  EXPECT_EQ(read_file(folder_ / "core.jar"), "old core");
+}
+
 TEST_F(PendingRenames, AFailedDeleteOfTheOldFileFailsThePassEvenWhenTheRenameReplacesIt) {
   // Wine refuses to replace a file it refuses to delete, so the old file's
   // status is made to say "folder": its delete fails (error 267) while the
